@@ -1,0 +1,15 @@
+// SD/MMC card driver in SPI mode: byte exchange, command frames, start-up,
+// partial-sector reads and the streamed sector write.
+#pragma once
+
+#include <stdint.h>
+
+#include "sdtypes.h"
+
+uint8_t rcv_spi();
+uint8_t xmit_spi(uint8_t d);
+uint8_t send_cmd(uint8_t cmd, uint32_t arg);
+
+DSTATUS disk_initialize();
+DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count);
+DRESULT disk_writep(const uint8_t* buff, uint32_t sc);

@@ -1,0 +1,30 @@
+// The command steps that the entry point runs, one unit per family.
+#pragma once
+
+#include <stdint.h>
+
+#include "state.h"
+
+// Longest name the 16-byte name buffer holds with its length byte and terminator.
+constexpr uint32_t FN_MAX_NAME = 14;
+
+// Name buffer of one call: length byte, up to 14 characters, terminator.
+struct NameBuffer {
+    uint8_t fn[16];
+    bool fits; // false when the caller's name was longer than FN_MAX_NAME
+    const char* path() const { return reinterpret_cast<const char*>(fn + 1); }
+};
+
+// Copies the counted string at p1 into the name buffer without ever writing past it.
+void build_name(NameBuffer& name, const uint8_t* p1);
+
+// Pins, peripheral pin select, SPI2, append position, mount; the open for MODE_OPEN.
+void bus_setup(STATE_BLOCK* sb, int32_t mode, const NameBuffer& name);
+
+void mode_set_cs(const uint8_t* p1);
+void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
+void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);
+void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name);
+void mode_readdir(STATE_BLOCK* sb, uint8_t* p1);
+void mode_load(STATE_BLOCK* sb, const NameBuffer& name);
+void mode_save(STATE_BLOCK* sb, const NameBuffer& name);

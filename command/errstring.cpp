@@ -1,0 +1,87 @@
+#include "errstring.h"
+
+#include "host.h"
+
+namespace {
+
+// One block of text so that a single load offset reaches every message.
+constexpr char kMessages[] = "Disk Error\r\n\0"
+                             "Not Ready\r\n\0"
+                             "No File\r\n\0"
+                             "Not Opened\r\n\0"
+                             "Not Enabled\r\n\0"
+                             "No File System\r\n";
+
+static_assert(sizeof(kMessages) == 62 + 17, "message block and offsets below agree");
+
+// Offsets come from code, not from a table: a table would be read at its
+// link-time address.
+inline uint32_t message_start(uint8_t code) {
+    switch (code) {
+    case FR_DISK_ERR: return 0;
+    case FR_NOT_READY: return 13;
+    case FR_NO_FILE: return 25;
+    case FR_NOT_OPENED: return 35;
+    case FR_NOT_ENABLED: return 48;
+    default: return 62;
+    }
+}
+
+// The call of getFPC must return to a point whose link-time address is known
+// exactly, so it is made from assembly with a label right after the call.
+inline uint32_t load_offset() {
+    volatile uint32_t libAddr = 0;
+#if defined(__mips__)
+    asm volatile(".set push\n\t"
+                 ".set noreorder\n\t"
+                 "move $a0, $zero\n\t"
+                 "la $a1, 1f\n\t"
+                 "move $a2, %0\n\t"
+                 "bal getFPC\n\t"
+                 " nop\n"
+                 "1:\n\t"
+                 ".set pop"
+                 :
+                 : "r"(&libAddr)
+                 : "a0", "a1", "a2", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5",
+                   "t6", "t7", "t8", "t9", "ra", "memory");
+#elif defined(__x86_64__)
+    // Realigns the stack for the call and keeps clear of the red zone.
+    asm volatile("mov %%rsp, %%rbx\n\t"
+                 "sub $128, %%rsp\n\t"
+                 "and $-16, %%rsp\n\t"
+                 "xor %%edi, %%edi\n\t"
+                 "lea 1f(%%rip), %%rsi\n\t"
+                 "mov %0, %%rdx\n\t"
+                 "call getFPC\n"
+                 "1:\n\t"
+                 "mov %%rbx, %%rsp"
+                 :
+                 : "r"(&libAddr)
+                 : "rax", "rbx", "rcx", "rdx", "rsi", "rdi", "r8", "r9", "r10", "r11", "memory",
+                   "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
+                   "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+#else
+#error "no way to locate the return point of getFPC on this CPU"
+#endif
+    return libAddr;
+}
+
+} // namespace
+
+extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b,
+                                                        volatile uint32_t* c) {
+    *c = static_cast<uint32_t>(
+        reinterpret_cast<uintptr_t>(__builtin_extract_return_addr(__builtin_return_address(0))) +
+        a - b);
+}
+
+void errstring(uint8_t a) {
+    const uint32_t libAddr = load_offset();
+    // Unknown codes print nothing rather than text from an address never set.
+    if (a == FR_OK || a > FR_NO_FILESYSTEM) {
+        return;
+    }
+    const uintptr_t linked = reinterpret_cast<uintptr_t>(&kMessages[message_start(a)]);
+    host_print(reinterpret_cast<const char*>(linked + libAddr));
+}

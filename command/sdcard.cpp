@@ -1,0 +1,73 @@
+#include "sdcard.h"
+
+#include "commands.h"
+#include "errstring.h"
+#include "host.h"
+#include "sfr.h"
+
+namespace {
+
+bool names_a_file(int32_t mode) {
+    return mode == MODE_OPEN || mode == MODE_OPENDIR || mode == MODE_LOAD || mode == MODE_SAVE;
+}
+
+} // namespace
+
+void build_name(NameBuffer& name, const uint8_t* p1) {
+    const uint32_t length = p1[0];
+    name.fits = length <= FN_MAX_NAME;
+    const uint32_t copied = name.fits ? length : 0;
+    name.fn[0] = static_cast<uint8_t>(length);
+    for (uint32_t i = 1; i <= copied; ++i) {
+        name.fn[i] = p1[i];
+    }
+    name.fn[copied + 1] = 0;
+}
+
+void mode_set_cs(const uint8_t* p1) {
+    host_options()->SDCARD_CS = static_cast<int8_t>(p1[0]);
+    host_pin_config(chip_select_pin(), PIN_CODE_OUTPUT, 0);
+    host_pin_config(chip_select_pin(), PIN_CODE_CHIP_SELECT, 0);
+    host_pin_write(chip_select_pin(), PIN_DRIVE_HIGH);
+}
+
+extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4) {
+    // The command number is read afresh at every test, as the host may share it.
+    volatile int32_t* const command = mode;
+
+    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    reg_write(SPI2CON2, SPI2CON2_IGNORE_ERRORS);
+    reg_write(SPI2BRG, SPI2BRG_FAST);
+
+    STATE_BLOCK* const sb = state_block();
+
+    NameBuffer name;
+    name.fn[0] = 0;
+    name.fn[1] = 0;
+    name.fits = false;
+    if (names_a_file(*command)) {
+        build_name(name, p1);
+    }
+    if (*command == MODE_LOAD) {
+        host_prepare_load();
+    }
+    if (names_a_file(*command)) {
+        bus_setup(sb, *command, name);
+    }
+
+    if (*command == MODE_READ) {
+        mode_read(sb, p1, p2, p3, p4);
+    } else if (*command == MODE_WRITE) {
+        mode_write(sb, p1, p2, p3);
+    } else if (*command == MODE_OPENDIR) {
+        mode_opendir(sb, name);
+    } else if (*command == MODE_READDIR) {
+        mode_readdir(sb, p1);
+    } else if (*command == MODE_LOAD) {
+        mode_load(sb, name);
+    } else if (*command == MODE_SAVE) {
+        mode_save(sb, name);
+    } else if (*command == MODE_SET_CS) {
+        mode_set_cs(p1);
+    }
+}

@@ -1,0 +1,37 @@
+// Layout of the host's state block: everything the module keeps between calls.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "host.h"
+#include "pff.h"
+#include "state_offsets.h"
+
+struct STATE_BLOCK {
+    uint8_t unused_head[0x50];
+    FATFS FatFs;                 // 0x50: mounted volume and open file
+    uint8_t unused_after_fatfs[0x80 - 0x7C];
+    DIR DIRFS;                   // 0x80: the directory being listed
+    FILINFO fileinfo;            // 0xA0: the entry last listed
+    uint8_t unused_tail[STATE_WC - 0xB8];
+    uint16_t wc;                 // 0xF4: owned by the card driver
+    uint8_t unused_after_wc[2];
+    int32_t append_pos;          // 0xF8
+    uint32_t card_kind;          // 0xFC: owned by the card driver
+};
+
+static_assert(offsetof(STATE_BLOCK, FatFs) == 0x50);
+static_assert(offsetof(STATE_BLOCK, FatFs) + sizeof(FATFS) == 0x7C);
+static_assert(offsetof(STATE_BLOCK, DIRFS) == 0x80);
+static_assert(offsetof(STATE_BLOCK, DIRFS) + sizeof(DIR) <= 0xA0, "DIRFS must not reach fileinfo");
+static_assert(offsetof(STATE_BLOCK, fileinfo) == 0xA0);
+static_assert(offsetof(STATE_BLOCK, wc) == STATE_WC);
+static_assert(offsetof(STATE_BLOCK, append_pos) == STATE_APPEND_POS);
+static_assert(offsetof(STATE_BLOCK, card_kind) == STATE_CARD_KIND);
+static_assert(sizeof(STATE_BLOCK) == STATE_BLOCK_SIZE);
+#if defined(__mips__)
+static_assert(sizeof(DIR) == 20, "DIR is 20 bytes on the chip");
+#endif
+
+inline STATE_BLOCK* state_block() { return reinterpret_cast<STATE_BLOCK*>(host_state_block()); }

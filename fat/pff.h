@@ -1,0 +1,76 @@
+// FAT12/16/32 file system without a sector buffer: one mounted volume, one open
+// file written only in place, one directory listing.
+#pragma once
+
+#include <stdint.h>
+
+#include "sdtypes.h"
+
+struct FATFS {
+    uint8_t fs_type;     // 1 FAT12, 2 FAT16, 3 FAT32
+    uint8_t flag;        // FLAG_OPEN, FLAG_WRITING
+    uint8_t csize;       // sectors per cluster
+    uint8_t pad1;
+    uint16_t n_rootdir;  // entries of the fixed root directory
+    uint32_t n_fatent;   // data clusters + 2
+    uint32_t fatbase;    // first sector of the first FAT
+    uint32_t dirbase;    // root directory: first sector (FAT12/16) or first cluster (FAT32)
+    uint32_t database;   // first sector of cluster 2
+    uint32_t fptr;       // open file: read/write pointer
+    uint32_t fsize;      // open file: size
+    uint32_t org_clust;  // open file: first cluster
+    uint32_t curr_clust; // open file: cluster holding byte fptr - 1
+    uint32_t dsect;      // open file: sector holding byte fptr
+};
+static_assert(sizeof(FATFS) == 44, "FATFS is 44 bytes");
+static_assert(__builtin_offsetof(FATFS, dsect) == 40, "dsect is the last word");
+
+struct DIR {
+    uint16_t index;  // current entry within the directory
+    uint8_t* fn;     // 12-byte name buffer of the resolution in progress
+    uint32_t sclust; // first cluster of the directory, 0 for the root
+    uint32_t clust;  // cluster of the current entry, 0 in a fixed root directory
+    uint32_t sect;   // sector of the current entry, 0 once the walk has ended
+};
+
+struct FILINFO {
+    uint32_t fsize;
+    uint16_t fdate;
+    uint16_t ftime;
+    uint8_t fattrib;
+    char fname[13];
+};
+static_assert(sizeof(FILINFO) == 24, "FILINFO is 24 bytes");
+
+// Helpers.
+void mem_set(void* dst, int val, uint32_t cnt);
+int mem_cmp(const void* dst, const void* src, uint32_t cnt);
+uint32_t mystrlen(const char* p);
+
+// Volume mount.
+uint8_t check_fs(uint8_t* buf, uint32_t sect);
+FRESULT pf_mount(FATFS* fs);
+
+// Cluster chain and sector mapping.
+uint32_t get_fat(FATFS* fs, uint32_t clst);
+uint32_t clust2sect(FATFS* fs, uint32_t clst);
+uint32_t get_clust(FATFS* fs, const uint8_t* dir);
+
+// Names, directory walking and path resolution.
+FRESULT create_name(DIR* dj, const char** path);
+FRESULT dir_rewind(FATFS* fs, DIR* dj);
+FRESULT dir_next(FATFS* fs, DIR* dj);
+FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir);
+FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path);
+
+// The open file.
+FRESULT pf_open(FATFS* fs, const char* path);
+FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br);
+FRESULT pf_lseek(FATFS* fs, uint32_t ofs);
+FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw);
+
+// Directory listing.
+FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path);
+FRESULT pf_readdir(FATFS* fs, DIR* dj, FILINFO* fno);
+FRESULT dir_read(FATFS* fs, DIR* dj, uint8_t* dir);
+void get_fileinfo(DIR* dj, const uint8_t* dir, FILINFO* fno);

@@ -1,0 +1,25 @@
+#include "cpu.h"
+
+namespace sim {
+
+Returned invoke(Board& board, Cpu& cpu, const Call& call) {
+    board.set_ram_u32(RAM_MODE, static_cast<uint32_t>(call.mode));
+    board.set_ram_u32(RAM_P2, static_cast<uint32_t>(call.p2));
+    board.set_ram_u32(RAM_P3, static_cast<uint32_t>(call.p3));
+    board.set_ram_u32(RAM_P4, static_cast<uint32_t>(call.p4));
+    board.set_ram_bytes(RAM_P1, call.p1);
+    board.begin_call();
+    cpu.call_main(board);
+    return {static_cast<int32_t>(board.ram_u32(RAM_MODE)), static_cast<int32_t>(board.ram_u32(RAM_P2)),
+            static_cast<int32_t>(board.ram_u32(RAM_P3)), static_cast<int32_t>(board.ram_u32(RAM_P4)),
+            board.ram_bytes(RAM_P1, RAM_P1_SIZE)};
+}
+
+std::vector<uint8_t> counted(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    bytes.push_back(static_cast<uint8_t>(text.size()));
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+} // namespace sim
