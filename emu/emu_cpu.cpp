@@ -1,0 +1,242 @@
+#include "emu_cpu.h"
+
+#include <unicorn/unicorn.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "chip_map.h"
+#include "host_services.h"
+#include "ram_layout.h"
+
+namespace emu {
+namespace {
+
+// The o32 caller leaves 16 bytes for the register arguments, the fifth above them.
+constexpr uint32_t ARG_AREA = 24;
+constexpr uint32_t ENTRY_SP = RAM_BASE + sim::RAM_STACK_TOP - ARG_AREA;
+constexpr uint32_t GARBAGE = 0xDEAD0000;
+
+const char* const kRegNames[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3", "t0", "t1", "t2",
+                                   "t3",   "t4", "t5", "t6", "t7", "s0", "s1", "s2", "s3", "s4", "s5",
+                                   "s6",   "s7", "t8", "t9", "k0", "k1", "gp", "sp", "fp", "ra"};
+// Registers main must hand back as it found them.
+const int kPreserved[] = {16, 17, 18, 19, 20, 21, 22, 23, 28, 29, 30};
+
+std::string hex(uint64_t v) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(v));
+    return text;
+}
+
+void check(uc_err err, const char* what) {
+    if (err != UC_ERR_OK) {
+        throw EmuFault(std::string("emulator set-up failed: ") + what + ": " + uc_strerror(err));
+    }
+}
+
+uint32_t reg(uc_engine* uc, int id) {
+    uint32_t value = 0;
+    uc_reg_read(uc, id, &value);
+    return value;
+}
+
+void set_reg(uc_engine* uc, int id, uint32_t value) { uc_reg_write(uc, id, &value); }
+
+const char* access_name(uc_mem_type type) {
+    switch (type) {
+    case UC_MEM_READ:
+    case UC_MEM_READ_UNMAPPED:
+    case UC_MEM_READ_PROT: return "read of";
+    case UC_MEM_WRITE:
+    case UC_MEM_WRITE_UNMAPPED: return "write to";
+    case UC_MEM_WRITE_PROT: return "write to read-only (flash)";
+    case UC_MEM_FETCH_UNMAPPED:
+    case UC_MEM_FETCH_PROT: return "instruction fetch from";
+    default: return "access to";
+    }
+}
+
+} // namespace
+
+struct EmuCpu::Hooks {
+    static void code(uc_engine* uc, uint64_t address, uint32_t, void* user) {
+        auto& cpu = *static_cast<EmuCpu*>(user);
+        const auto pc = static_cast<uint32_t>(address);
+        if (pc >= TRAP_BASE && pc < TRAP_BASE + TRAP_SIZE) {
+            if (pc != RETURN_TRAP) {
+                try {
+                    run_host_service(uc, *cpu.board_, pc - TRAP_BASE);
+                } catch (const EmuFault& e) {
+                    cpu.fault(e.what());
+                }
+            }
+            return;
+        }
+        if (pc < RAM_BASE) {
+            cpu.fault("jump to " + hex(pc) + ", outside the chip's KSEG0/KSEG1 memory");
+            return;
+        }
+        if (++cpu.last_.instructions > cpu.budget_) {
+            cpu.fault("runaway: more than " + std::to_string(cpu.budget_) + " instructions in one call");
+            return;
+        }
+        cpu.lowest_sp_ = std::min(cpu.lowest_sp_, reg(uc, UC_MIPS_REG_SP));
+    }
+
+    // Addresses below KSEG0 alias physical memory in the engine; on the chip they do not.
+    static void user_segment(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* user) {
+        static_cast<EmuCpu*>(user)->fault(std::string(access_name(type)) + " " + hex(address) +
+                                          ", outside the chip's KSEG0/KSEG1 memory");
+    }
+
+    static bool bad_access(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
+        static_cast<EmuCpu*>(user)->fault(std::string(access_name(type)) + " " + hex(address) + " (" +
+                                          std::to_string(size) + " bytes)");
+        return false;
+    }
+
+    static void exception(uc_engine*, uint32_t number, void* user) {
+        static_cast<EmuCpu*>(user)->fault("CPU exception " + std::to_string(number) +
+                                          " (address error, break or reserved instruction)");
+    }
+
+    static uint64_t sfr_read(uc_engine*, uint64_t offset, unsigned size, void* user) {
+        auto& cpu = *static_cast<EmuCpu*>(user);
+        const auto address = static_cast<uint32_t>(SFR_BASE + offset);
+        if (size != 4) {
+            cpu.fault(std::to_string(size) + "-byte read of SFR " + hex(address));
+            return 0;
+        }
+        return cpu.board_->reg_read(address);
+    }
+
+    static void sfr_write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
+        auto& cpu = *static_cast<EmuCpu*>(user);
+        const auto address = static_cast<uint32_t>(SFR_BASE + offset);
+        if (size != 4) {
+            cpu.fault(std::to_string(size) + "-byte write of SFR " + hex(address));
+            return;
+        }
+        cpu.board_->reg_write(address, static_cast<uint32_t>(value));
+    }
+};
+
+EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_t budget)
+    : load_address_(load_address), image_size_(static_cast<uint32_t>(image.size())), budget_(budget) {
+    if (load_address % 4 != 0 || load_address < IMAGE_SPACE_BASE ||
+        load_address + image.size() > FLASH_BASE + FLASH_SIZE) {
+        throw EmuFault("an image of " + std::to_string(image.size()) + " bytes does not fit in flash at " +
+                       hex(load_address));
+    }
+    check(uc_open(UC_ARCH_MIPS, static_cast<uc_mode>(UC_MODE_MIPS32 | UC_MODE_LITTLE_ENDIAN), &uc_), "open");
+    check(uc_mem_map(uc_, FLASH_BASE, FLASH_SIZE, UC_PROT_READ | UC_PROT_EXEC), "flash");
+    check(uc_mem_map(uc_, TRAP_BASE, TRAP_SIZE, UC_PROT_READ | UC_PROT_EXEC), "host code");
+    check(uc_mmio_map(uc_, SFR_BASE, SFR_SIZE, &Hooks::sfr_read, this, &Hooks::sfr_write, this), "SFRs");
+    install_host_table(uc_);
+    check(uc_mem_write(uc_, load_address, image.data(), image.size()), "image");
+
+    uc_hook hook;
+    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Hooks::code), this, 1, 0), "code hook");
+    check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                      reinterpret_cast<void*>(&Hooks::user_segment), this, 0, RAM_BASE - 1),
+          "user segment hook");
+    check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Hooks::bad_access), this, 1, 0),
+          "access hook");
+    check(uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&Hooks::exception), this, 1, 0),
+          "exception hook");
+}
+
+EmuCpu::~EmuCpu() { uc_close(uc_); }
+
+std::vector<uint8_t> EmuCpu::read_image(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw EmuFault("cannot read the chip image " + path);
+    }
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string EmuCpu::name() const { return "emulator@" + hex(load_address_); }
+
+void EmuCpu::bind(sim::Board& board) {
+    board_ = &board;
+    if (bound_ram_ == board.ram()) {
+        return;
+    }
+    if (bound_ram_ != nullptr) {
+        check(uc_mem_unmap(uc_, RAM_BASE, sim::RAM_SIZE), "unmap RAM");
+    }
+    check(uc_mem_map_ptr(uc_, RAM_BASE, sim::RAM_SIZE, UC_PROT_ALL, board.ram()), "RAM");
+    bound_ram_ = board.ram();
+}
+
+void EmuCpu::fault(const std::string& what) {
+    if (fault_.empty()) {
+        fault_ = what;
+    }
+    uc_emu_stop(uc_);
+}
+
+std::string EmuCpu::register_dump() {
+    const uint32_t pc = reg(uc_, UC_MIPS_REG_PC);
+    std::string text = "pc " + hex(pc);
+    if (pc >= load_address_ && pc - load_address_ < image_size_) {
+        text += " (image offset " + hex(pc - load_address_) + ")";
+    }
+    for (int i = 0; i < 32; ++i) {
+        char cell[24];
+        std::snprintf(cell, sizeof cell, "%s%-4s %08X", i % 4 == 0 ? "\n  " : "  ", kRegNames[i],
+                      reg(uc_, UC_MIPS_REG_0 + i));
+        text += cell;
+    }
+    return text;
+}
+
+void EmuCpu::call_main(sim::Board& board) {
+    bind(board);
+    for (int i = 1; i < 32; ++i) {
+        set_reg(uc_, UC_MIPS_REG_0 + i, GARBAGE + static_cast<uint32_t>(i));
+    }
+    set_reg(uc_, UC_MIPS_REG_A0, RAM_BASE + sim::RAM_MODE);
+    set_reg(uc_, UC_MIPS_REG_A1, RAM_BASE + sim::RAM_P1);
+    set_reg(uc_, UC_MIPS_REG_A2, RAM_BASE + sim::RAM_P2);
+    set_reg(uc_, UC_MIPS_REG_A3, RAM_BASE + sim::RAM_P3);
+    board.set_ram_u32(ENTRY_SP - RAM_BASE + 16, RAM_BASE + sim::RAM_P4);
+    set_reg(uc_, UC_MIPS_REG_SP, ENTRY_SP);
+    set_reg(uc_, UC_MIPS_REG_RA, RETURN_TRAP);
+    set_reg(uc_, UC_MIPS_REG_T9, load_address_);
+    uint32_t preserved[std::size(kPreserved)];
+    for (size_t i = 0; i < std::size(kPreserved); ++i) {
+        preserved[i] = reg(uc_, UC_MIPS_REG_0 + kPreserved[i]);
+    }
+
+    last_ = {};
+    lowest_sp_ = ENTRY_SP;
+    fault_.clear();
+    const uc_err err = uc_emu_start(uc_, load_address_, RETURN_TRAP, 0, 0);
+    const uint32_t pc = reg(uc_, UC_MIPS_REG_PC);
+    if (fault_.empty() && err != UC_ERR_OK) {
+        fault_ = uc_strerror(err);
+    }
+    if (fault_.empty() && pc != RETURN_TRAP) {
+        fault_ = "the emulation stopped before main returned";
+    }
+    for (size_t i = 0; fault_.empty() && i < std::size(kPreserved); ++i) {
+        if (reg(uc_, UC_MIPS_REG_0 + kPreserved[i]) != preserved[i]) {
+            fault_ = std::string("main returned with $") + kRegNames[kPreserved[i]] + " changed";
+        }
+    }
+    last_.stack_bytes = ENTRY_SP - lowest_sp_;
+    stack_peak_ = std::max(stack_peak_, last_.stack_bytes);
+    if (fault_.empty() && lowest_sp_ < RAM_BASE + sim::RAM_STACK_LIMIT) {
+        fault_ = "the stack grew into the host's memory (" + std::to_string(last_.stack_bytes) + " bytes)";
+    }
+    if (!fault_.empty()) {
+        throw EmuFault(name() + ": " + fault_ + " after " + std::to_string(last_.instructions) +
+                       " instructions\n" + register_dump());
+    }
+}
+
+} // namespace emu

@@ -1,0 +1,98 @@
+#include "host_services.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "cfunctions.h"
+#include "chip_map.h"
+#include "emu_cpu.h"
+#include "ram_layout.h"
+
+namespace emu {
+namespace {
+
+constexpr uint32_t MAX_MESSAGE = 4096;
+
+std::string hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", v);
+    return text;
+}
+
+uint32_t reg(uc_engine* uc, int id) {
+    uint32_t value = 0;
+    uc_reg_read(uc, id, &value);
+    return value;
+}
+
+int32_t arg(uc_engine* uc, int id) { return static_cast<int32_t>(reg(uc, id)); }
+
+// The message may live anywhere the chip can read, typically the image's own flash.
+std::string read_text(uc_engine* uc, uint32_t address) {
+    std::string text;
+    for (uint32_t i = 0; i < MAX_MESSAGE; ++i) {
+        char c = 0;
+        if (uc_mem_read(uc, address + i, &c, 1) != UC_ERR_OK) {
+            throw EmuFault("host_print was handed " + hex(address) + ", which runs into unmapped memory");
+        }
+        if (c == 0) {
+            return text;
+        }
+        text.push_back(c);
+    }
+    throw EmuFault("host_print was handed " + hex(address) + ": no terminating zero within " +
+                   std::to_string(MAX_MESSAGE) + " bytes");
+}
+
+} // namespace
+
+uint32_t ram_offset(uint32_t address, const char* what) {
+    for (uint32_t base : {RAM_BASE, RAM_UNCACHED_BASE}) {
+        if (address >= base && address - base < sim::RAM_SIZE) {
+            return address - base;
+        }
+    }
+    throw EmuFault(std::string(what) + " was handed " + hex(address) + ", which is not in RAM");
+}
+
+void install_host_table(uc_engine* uc) {
+    std::array<uint32_t, HOST_TABLE_SIZE / 4> table{};
+    for (uint32_t service : {HOST_DELAY, HOST_PIN_CONFIG, HOST_PIN_WRITE, HOST_ALLOC, HOST_LOAD_PROGRAM,
+                             HOST_PRINT, HOST_PREPARE_LOAD, HOST_LIST_LINE}) {
+        table[service / 4] = TRAP_BASE + service;
+    }
+    table[HOST_PIN_STATES / 4] = RAM_BASE + sim::RAM_PIN_STATES;
+    table[HOST_STATE_BLOCK / 4] = RAM_BASE + sim::RAM_STATE;
+    table[HOST_OPTIONS / 4] = RAM_BASE + sim::RAM_OPTIONS;
+    table[HOST_PROGRAM_MEMORY / 4] = RAM_BASE + sim::RAM_PROGRAM;
+    uc_mem_write(uc, FLASH_BASE, table.data(), sizeof table);
+}
+
+void run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset) {
+    uint32_t result = 0;
+    switch (offset) {
+    case HOST_DELAY: board.host_delay(reg(uc, UC_MIPS_REG_A0)); break;
+    case HOST_PIN_CONFIG:
+        board.host_pin_config(arg(uc, UC_MIPS_REG_A0), arg(uc, UC_MIPS_REG_A1), arg(uc, UC_MIPS_REG_A2));
+        break;
+    case HOST_PIN_WRITE: board.host_pin_write(arg(uc, UC_MIPS_REG_A0), arg(uc, UC_MIPS_REG_A1)); break;
+    case HOST_ALLOC: result = RAM_BASE + board.host_alloc(reg(uc, UC_MIPS_REG_A0)); break;
+    case HOST_LOAD_PROGRAM:
+        board.host_load_program(ram_offset(reg(uc, UC_MIPS_REG_A0), "host_load_program"),
+                                arg(uc, UC_MIPS_REG_A1));
+        break;
+    case HOST_PRINT: board.host_print(read_text(uc, reg(uc, UC_MIPS_REG_A0))); break;
+    case HOST_PREPARE_LOAD: board.host_prepare_load(); break;
+    case HOST_LIST_LINE:
+        result = RAM_BASE + board.host_list_line(ram_offset(reg(uc, UC_MIPS_REG_A0), "host_list_line"),
+                                                 ram_offset(reg(uc, UC_MIPS_REG_A1), "host_list_line"));
+        break;
+    default: throw EmuFault("call of " + hex(TRAP_BASE + offset) + ", which is no host service");
+    }
+    uc_reg_write(uc, UC_MIPS_REG_V0, &result);
+    const uint32_t ra = reg(uc, UC_MIPS_REG_RA);
+    uc_reg_write(uc, UC_MIPS_REG_PC, &ra);
+}
+
+} // namespace emu
