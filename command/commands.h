@@ -21,6 +21,10 @@ void build_name(NameBuffer& name, const uint8_t* p1);
 // Pins, peripheral pin select, SPI2, append position, mount; the open for MODE_OPEN.
 void bus_setup(STATE_BLOCK* sb, int32_t mode, const NameBuffer& name);
 
+// Opens the named file and reports the result; a name too long for the buffer
+// opens nothing and leaves no file open.
+void open_named_file(STATE_BLOCK* sb, const NameBuffer& name);
+
 void mode_set_cs(const uint8_t* p1);
 void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
 void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);

@@ -7,7 +7,7 @@
 #include "sdtypes.h"
 
 struct FATFS {
-    uint8_t fs_type;     // 1 FAT12, 2 FAT16, 3 FAT32
+    uint8_t fs_type;     // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
     uint8_t flag;        // FLAG_OPEN, FLAG_WRITING
     uint8_t csize;       // sectors per cluster
     uint8_t pad1;

@@ -1,0 +1,54 @@
+// Listing a directory one entry per call, as counted strings.
+#include "commands.h"
+#include "errstring.h"
+
+namespace {
+
+constexpr uint8_t ATTR_DIRECTORY = 0x10;
+constexpr uint8_t ATTR_SKIPPED_ONCE = 0x16; // directory + system + hidden
+constexpr uint32_t NAME_COPY_SIZE = 12;
+constexpr uint32_t DIR_MARKER_LENGTH = 5;
+
+// "<Dir>" written by code: a string constant would be read at its link address.
+void write_dir_marker(uint8_t* to) {
+    to[0] = '<';
+    to[1] = 'D';
+    to[2] = 'i';
+    to[3] = 'r';
+    to[4] = '>';
+}
+
+} // namespace
+
+void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name) {
+    if (!name.fits) {
+        // An ended listing, so that the next entries are none rather than the
+        // root directory's that an empty path would give.
+        sb->DIRFS.sect = 0;
+        errstring(FR_NO_FILE);
+        return;
+    }
+    errstring(pf_opendir(&sb->FatFs, &sb->DIRFS, name.path()));
+}
+
+void mode_readdir(STATE_BLOCK* sb, uint8_t* p1) {
+    FILINFO* const info = &sb->fileinfo;
+    errstring(pf_readdir(&sb->FatFs, &sb->DIRFS, info));
+    if (info->fattrib == ATTR_SKIPPED_ONCE) {
+        errstring(pf_readdir(&sb->FatFs, &sb->DIRFS, info));
+    }
+    if (info->fname[0] == 0) {
+        return;
+    }
+    uint8_t* name = p1 + 1;
+    uint32_t length = mystrlen(info->fname);
+    if ((info->fattrib & ATTR_DIRECTORY) != 0) {
+        write_dir_marker(name);
+        name += DIR_MARKER_LENGTH;
+        length += DIR_MARKER_LENGTH;
+    }
+    for (uint32_t i = 0; i < NAME_COPY_SIZE; ++i) {
+        name[i] = static_cast<uint8_t>(info->fname[i]);
+    }
+    p1[0] = static_cast<uint8_t>(length);
+}

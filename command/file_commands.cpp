@@ -1,0 +1,85 @@
+// Reading and writing the open file: counted strings below 256 bytes, raw
+// buffers from 256 on, and writes at any position turned into whole-sector writes.
+#include "commands.h"
+#include "errstring.h"
+#include "host.h"
+
+namespace {
+
+constexpr int32_t STRING_FORM_LIMIT = 256;
+constexpr uint32_t SECTOR_SIZE = 512;
+constexpr uint32_t SECTOR_OFFSET_MASK = SECTOR_SIZE - 1;
+
+} // namespace
+
+void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4) {
+    FATFS* const fs = &sb->FatFs;
+    const int32_t count = *p3;
+    if (count < 0) {
+        // The FAT layer would take it as a huge unsigned count and run past the caller's memory.
+        p1[0] = 0;
+        *p4 = 0;
+        return;
+    }
+    if (*p2 >= 0) {
+        errstring(pf_lseek(fs, static_cast<uint32_t>(*p2)));
+    }
+    uint32_t j = 0;
+    if (count < STRING_FORM_LIMIT) {
+        errstring(pf_read(fs, p1 + 1, static_cast<uint32_t>(count), &j));
+        p1[0] = static_cast<uint8_t>(j);
+    } else {
+        errstring(pf_read(fs, p1, static_cast<uint32_t>(count), &j));
+    }
+    *p4 = static_cast<int32_t>(j);
+}
+
+void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
+    FATFS* const fs = &sb->FatFs;
+    if (*p3 < 0) {
+        return; // refused: a negative count would write past the caller's data
+    }
+    if (*p2 < 0) {
+        *p2 = sb->append_pos;
+    }
+    const uint32_t count = static_cast<uint32_t>(*p3);
+    sb->append_pos = static_cast<int32_t>(static_cast<uint32_t>(sb->append_pos) + count);
+
+    const uint32_t pos = static_cast<uint32_t>(*p2);
+    // The seek below would clip such a position to the file's end and the
+    // write would then land earlier in the file than asked for.
+    if ((fs->flag & FLAG_OPEN) != 0 && pos >= fs->fsize) {
+        return;
+    }
+    const uint32_t secstart = pos & ~SECTOR_OFFSET_MASK;
+    const uint32_t secoffset = pos & SECTOR_OFFSET_MASK;
+    errstring(pf_lseek(fs, secstart));
+
+    const uint8_t* const s = *p3 < STRING_FORM_LIMIT ? p1 + 1 : p1;
+    uint32_t j = 0;
+    if (secoffset == 0) {
+        errstring(pf_write(fs, s, count, &j));
+        errstring(pf_write(fs, nullptr, 0, &j));
+        return;
+    }
+
+    // The layer below writes whole sectors from their start, so the bytes
+    // before the new data are read and written back with it.
+    uint8_t* const p = host_alloc(SECTOR_SIZE);
+    errstring(pf_read(fs, p, SECTOR_SIZE, &j));
+    errstring(pf_lseek(fs, secstart));
+    uint32_t loopend = secoffset + count;
+    uint32_t nextsector = 0;
+    if (count > SECTOR_SIZE - secoffset) {
+        nextsector = count - (SECTOR_SIZE - secoffset);
+        loopend = SECTOR_SIZE;
+    }
+    for (uint32_t i = secoffset; i < loopend; ++i) {
+        p[i] = s[i - secoffset];
+    }
+    errstring(pf_write(fs, p, j, &j));
+    if (nextsector != 0) {
+        errstring(pf_write(fs, s + (count - nextsector), nextsector, &j));
+    }
+    errstring(pf_write(fs, nullptr, 0, &j));
+}

@@ -1,0 +1,11 @@
+// Reading the directory entry a walk stands at: one 32-byte piece of its sector.
+#pragma once
+
+#include "diskio.h"
+#include "fat_layout.h"
+#include "pff.h"
+
+inline bool read_entry(const DIR* dj, uint8_t* dir) {
+    return disk_readp(dir, dj->sect, (dj->index % ENTRIES_PER_SECTOR) * DIR_ENTRY_SIZE, DIR_ENTRY_SIZE) ==
+           RES_OK;
+}

@@ -1,0 +1,118 @@
+// Opening, reading and seeking the one open file.
+#include "diskio.h"
+#include "fat_layout.h"
+#include "file_step.h"
+#include "pff.h"
+
+FRESULT pf_open(FATFS* fs, const char* path) {
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    fs->flag = 0; // no file stays open past this point, whatever follows
+    if (fs->fs_type == FS_NONE) {
+        return FR_NOT_ENABLED;
+    }
+    uint8_t sp[12];
+    uint8_t dir[DIR_ENTRY_SIZE];
+    DIR dj;
+    dj.fn = sp;
+    const FRESULT res = follow_path(fs, &dj, dir, path);
+    if (res != FR_OK) {
+        return res;
+    }
+    if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
+        return FR_NO_FILE; // the root or another directory
+    }
+    fs->org_clust = get_clust(fs, dir);
+    fs->fsize = ld_dword(dir + DIR_FILE_SIZE);
+    fs->fptr = 0;
+    fs->flag = FLAG_OPEN;
+    return FR_OK;
+}
+
+FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
+    uint8_t* rbuff = static_cast<uint8_t*>(buff);
+
+    *br = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    if (!(fs->flag & FLAG_OPEN)) {
+        return FR_NOT_OPENED;
+    }
+    // Nowhere to put the bytes: refused before the card or the file moves.
+    if (!rbuff) {
+        return FR_DISK_ERR;
+    }
+    const uint32_t remain = fs->fsize - fs->fptr;
+    if (btr > remain) {
+        btr = remain;
+    }
+    while (btr) {
+        const uint32_t ofs = fs->fptr % SECTOR_SIZE;
+        if (ofs == 0 && !enter_sector(fs, false)) {
+            fs->flag = 0;
+            return FR_DISK_ERR;
+        }
+        uint32_t rcnt = SECTOR_SIZE - ofs;
+        if (rcnt > btr) {
+            rcnt = btr;
+        }
+        if (disk_readp(rbuff, fs->dsect, ofs, rcnt) != RES_OK) {
+            fs->flag = 0;
+            return FR_DISK_ERR;
+        }
+        fs->fptr += rcnt;
+        rbuff += rcnt;
+        btr -= rcnt;
+        *br += rcnt;
+    }
+    return FR_OK;
+}
+
+FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    if (!(fs->flag & FLAG_OPEN)) {
+        return FR_NOT_OPENED;
+    }
+    if (ofs > fs->fsize) {
+        ofs = fs->fsize;
+    }
+    const uint32_t ifptr = fs->fptr;
+    fs->fptr = 0;
+    if (ofs == 0) {
+        return FR_OK;
+    }
+    const uint32_t bcs = static_cast<uint32_t>(fs->csize) * SECTOR_SIZE;
+    uint32_t clst;
+    if (ifptr > 0 && (ofs - 1) / bcs >= (ifptr - 1) / bcs) {
+        // Forward or within the current cluster: walk on from it.
+        fs->fptr = (ifptr - 1) & ~(bcs - 1);
+        ofs -= fs->fptr;
+        clst = fs->curr_clust;
+    } else {
+        clst = fs->org_clust;
+        fs->curr_clust = clst;
+    }
+    // Stopping at a rest of exactly bcs keeps curr_clust at the cluster that ends at the target.
+    while (ofs > bcs) {
+        clst = get_fat(fs, clst);
+        if (clst < 2 || clst >= fs->n_fatent) {
+            fs->flag = 0;
+            return FR_DISK_ERR;
+        }
+        fs->curr_clust = clst;
+        fs->fptr += bcs;
+        ofs -= bcs;
+    }
+    fs->fptr += ofs;
+    const uint32_t sect = clust2sect(fs, clst);
+    if (sect == 0) {
+        fs->flag = 0;
+        return FR_DISK_ERR;
+    }
+    fs->dsect = sect + ((fs->fptr / SECTOR_SIZE) & (fs->csize - 1u));
+    return FR_OK;
+}

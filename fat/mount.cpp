@@ -1,0 +1,133 @@
+// Finding the FAT volume on the card and taking its geometry from the boot sector.
+#include "diskio.h"
+#include "fat_layout.h"
+#include "pff.h"
+
+namespace {
+
+// Offsets of the boot record and the master boot record.
+constexpr uint32_t BS_SIGNATURE = 510;
+constexpr uint32_t BS_FSTYPE_FAT16 = 54;
+constexpr uint32_t BS_FSTYPE_FAT32 = 82;
+constexpr uint32_t MBR_FIRST_ENTRY = 446;
+constexpr uint32_t PTE_TYPE = 4;
+constexpr uint32_t PTE_START = 8;
+
+// The BIOS parameter block is read as one piece from sector offset 13;
+// these offsets are relative to that piece.
+constexpr uint32_t BPB_OFFSET = 13;
+constexpr uint32_t BPB_SIZE = 36;
+constexpr uint32_t BPB_SEC_PER_CLUS = 0; // 13
+constexpr uint32_t BPB_RSVD_SEC_CNT = 1; // 14
+constexpr uint32_t BPB_NUM_FATS = 3;     // 16
+constexpr uint32_t BPB_ROOT_ENT_CNT = 4; // 17
+constexpr uint32_t BPB_TOT_SEC16 = 6;    // 19
+constexpr uint32_t BPB_FAT_SZ16 = 9;     // 22
+constexpr uint32_t BPB_TOT_SEC32 = 19;   // 32
+constexpr uint32_t BPB_FAT_SZ32 = 23;    // 36
+constexpr uint32_t BPB_ROOT_CLUS = 31;   // 44
+
+// check_fs classes.
+constexpr uint8_t FS_BOOT = 0;
+constexpr uint8_t FS_OTHER_BOOT = 1;
+constexpr uint8_t FS_NO_SIGNATURE = 2;
+constexpr uint8_t FS_READ_FAILED = 3;
+
+bool is_fa(const uint8_t* b) { return b[0] == 'F' && b[1] == 'A'; }
+
+} // namespace
+
+uint8_t check_fs(uint8_t* buf, uint32_t sect) {
+    if (disk_readp(buf, sect, BS_SIGNATURE, 2) != RES_OK) {
+        return FS_READ_FAILED;
+    }
+    if (ld_word(buf) != 0xAA55) {
+        return FS_NO_SIGNATURE;
+    }
+    // A failed read of the first marker is not a verdict: the other may still answer.
+    if (disk_readp(buf, sect, BS_FSTYPE_FAT16, 2) == RES_OK && is_fa(buf)) {
+        return FS_BOOT;
+    }
+    if (disk_readp(buf, sect, BS_FSTYPE_FAT32, 2) != RES_OK) {
+        return FS_OTHER_BOOT;
+    }
+    return is_fa(buf) ? FS_BOOT : FS_OTHER_BOOT;
+}
+
+FRESULT pf_mount(FATFS* fs) {
+    uint8_t buf[BPB_SIZE];
+    uint32_t bsect = 0;
+
+    // Whatever happens below, the previous card's volume and open file are gone.
+    fs->fs_type = FS_NONE;
+    fs->flag = 0;
+
+    if (disk_initialize() & STA_NOINIT) {
+        return FR_NOT_READY;
+    }
+    uint8_t fmt = check_fs(buf, bsect);
+    if (fmt == FS_OTHER_BOOT) {
+        // Sector 0 is a master boot record: only its first entry is looked at.
+        if (disk_readp(buf, bsect, MBR_FIRST_ENTRY, 16) != RES_OK) {
+            return FR_DISK_ERR;
+        }
+        if (buf[PTE_TYPE] == 0) {
+            return FR_NO_FILESYSTEM;
+        }
+        bsect = ld_dword(buf + PTE_START);
+        fmt = check_fs(buf, bsect);
+    }
+    if (fmt == FS_READ_FAILED) {
+        return FR_DISK_ERR;
+    }
+    if (fmt != FS_BOOT) {
+        return FR_NO_FILESYSTEM;
+    }
+    if (disk_readp(buf, bsect, BPB_OFFSET, BPB_SIZE) != RES_OK) {
+        return FR_DISK_ERR;
+    }
+
+    // The sector-in-cluster masks need a power of two.
+    const uint8_t csize = buf[BPB_SEC_PER_CLUS];
+    if (csize == 0 || (csize & (csize - 1)) != 0) {
+        return FR_NO_FILESYSTEM;
+    }
+    uint32_t fatsz = ld_word(buf + BPB_FAT_SZ16);
+    if (fatsz == 0) {
+        fatsz = ld_dword(buf + BPB_FAT_SZ32);
+    }
+    const uint32_t nfats = buf[BPB_NUM_FATS];
+    uint32_t tsect = ld_word(buf + BPB_TOT_SEC16);
+    if (tsect == 0) {
+        tsect = ld_dword(buf + BPB_TOT_SEC32);
+    }
+    const uint32_t rsvd = ld_word(buf + BPB_RSVD_SEC_CNT);
+    const uint16_t n_rootdir = ld_word(buf + BPB_ROOT_ENT_CNT);
+    const uint32_t rootsects = n_rootdir / ENTRIES_PER_SECTOR;
+
+    // The system area must fit in the volume; checked piecewise so that no sum wraps.
+    if (nfats != 0 && fatsz > tsect / nfats) {
+        return FR_NO_FILESYSTEM;
+    }
+    const uint32_t fsize = fatsz * nfats;
+    if (rsvd + rootsects > tsect - fsize) {
+        return FR_NO_FILESYSTEM;
+    }
+    const uint32_t mclst = (tsect - fsize - rsvd - rootsects) / csize;
+
+    fs->csize = csize;
+    fs->n_rootdir = n_rootdir;
+    fs->n_fatent = mclst + 2;
+    fs->fatbase = bsect + rsvd;
+    fs->database = fs->fatbase + fsize + rootsects;
+    uint8_t fs_type = FS_FAT12;
+    if (fs->n_fatent >= 0xFF7) {
+        fs_type = FS_FAT16;
+    }
+    if (fs->n_fatent >= 0xFFF7) {
+        fs_type = FS_FAT32;
+    }
+    fs->dirbase = fs_type == FS_FAT32 ? ld_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
+    fs->fs_type = fs_type;
+    return FR_OK;
+}

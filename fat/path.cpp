@@ -1,0 +1,122 @@
+// 8.3 names, walking a directory entry by entry, and resolving a path from the root.
+#include "dir_entry.h"
+#include "pff.h"
+
+FRESULT create_name(DIR* dj, const char** path) {
+    uint8_t* sfn = dj->fn;
+    const char* p = *path;
+    uint32_t si = 0;
+    uint32_t i = 0;
+    uint32_t ni = 8;
+    uint8_t c;
+
+    mem_set(sfn, ' ', NAME_LEN);
+    for (;;) {
+        c = static_cast<uint8_t>(p[si++]);
+        if (c <= ' ' || c == '/') {
+            break;
+        }
+        if (c == '.' || i >= ni) {
+            if (ni != 8 || c != '.') {
+                break; // the dropped character starts the next segment
+            }
+            i = 8;
+            ni = NAME_LEN;
+            continue;
+        }
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<uint8_t>(c - 0x20);
+        }
+        sfn[i++] = c;
+    }
+    *path = p + si;
+    sfn[NAME_LAST] = c <= ' ' ? 1 : 0;
+    return FR_OK;
+}
+
+FRESULT dir_rewind(FATFS* fs, DIR* dj) {
+    dj->index = 0;
+    uint32_t clst = dj->sclust;
+    if (clst == 1 || clst >= fs->n_fatent) {
+        return FR_DISK_ERR;
+    }
+    if (clst == 0 && fs->fs_type == FS_FAT32) {
+        clst = fs->dirbase;
+    }
+    dj->clust = clst;
+    dj->sect = clst ? clust2sect(fs, clst) : fs->dirbase;
+    return FR_OK;
+}
+
+FRESULT dir_next(FATFS* fs, DIR* dj) {
+    const uint16_t i = static_cast<uint16_t>(dj->index + 1);
+    if (i == 0 || dj->sect == 0) {
+        return FR_NO_FILE;
+    }
+    if (i % ENTRIES_PER_SECTOR == 0) {
+        dj->sect++;
+        if (dj->clust == 0) {
+            if (i >= fs->n_rootdir) {
+                return FR_NO_FILE;
+            }
+        } else if (((i / ENTRIES_PER_SECTOR) & (fs->csize - 1u)) == 0) {
+            const uint32_t clst = get_fat(fs, dj->clust);
+            if (clst <= 1) {
+                return FR_DISK_ERR;
+            }
+            if (clst >= fs->n_fatent) {
+                return FR_NO_FILE;
+            }
+            dj->clust = clst;
+            dj->sect = clust2sect(fs, clst);
+        }
+    }
+    dj->index = i;
+    return FR_OK;
+}
+
+FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir) {
+    FRESULT res = dir_rewind(fs, dj);
+    while (res == FR_OK) {
+        if (!read_entry(dj, dir)) {
+            return FR_DISK_ERR;
+        }
+        if (dir[0] == NAME_END) {
+            return FR_NO_FILE;
+        }
+        if (!(dir[DIR_ATTR] & ATTR_VOLUME) && mem_cmp(dir, dj->fn, NAME_LEN) == 0) {
+            return FR_OK;
+        }
+        res = dir_next(fs, dj);
+    }
+    return res;
+}
+
+FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path) {
+    while (*path == ' ') {
+        path++;
+    }
+    if (*path == '/') {
+        path++;
+    }
+    dj->sclust = 0; // there is no current directory
+    if (static_cast<uint8_t>(*path) < ' ') {
+        const FRESULT res = dir_rewind(fs, dj);
+        dir[0] = 0;
+        return res;
+    }
+    for (;;) {
+        create_name(dj, &path);
+        const FRESULT res = dir_find(fs, dj, dir);
+        if (res != FR_OK) {
+            return res;
+        }
+        if (dj->fn[NAME_LAST]) {
+            return FR_OK;
+        }
+        if (!(dir[DIR_ATTR] & ATTR_DIR)) {
+            return FR_NO_FILE;
+        }
+        dj->sclust = get_clust(fs, dir);
+    }
+}

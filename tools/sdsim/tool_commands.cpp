@@ -1,0 +1,114 @@
+#include "tool_commands.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "script.h"
+#include "text_format.h"
+#include "tool_error.h"
+
+namespace sdsim {
+
+namespace {
+
+constexpr int32_t CAT_PIECE = 512;
+// A directory holds at most 65,536 entries; a longer listing means a looped chain.
+constexpr int MAX_LISTING = 65536;
+
+std::string read_stream(std::istream& in) {
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string read_file(const std::string& path, const std::string& what) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw ToolError("cannot read " + what + " '" + path + "'");
+    }
+    return read_stream(in);
+}
+
+void put(std::ostream& out, const std::vector<uint8_t>& bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void list(Session& session, const std::string& dir, std::ostream& out) {
+    session.opendir(dir);
+    for (int n = 0; n < MAX_LISTING; ++n) {
+        const CallResult r = session.readdir();
+        if (r.ended) {
+            return;
+        }
+        put(out, r.data);
+        out << "\n";
+    }
+    throw ToolError("the listing of '" + dir + "' does not end");
+}
+
+void cat(Session& session, const std::string& file, std::ostream& out) {
+    session.open(file);
+    for (;;) {
+        const CallResult r = session.read(-1, CAT_PIECE);
+        put(out, r.data);
+        if (r.value < CAT_PIECE) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+PreparedCommand prepare_command(const Options& options, std::istream& in) {
+    PreparedCommand prepared;
+    const std::vector<std::string>& a = options.args;
+    const std::string& c = options.command;
+    if (c == "read") {
+        parse_int32(a[1], "POS");
+        if (parse_int32(a[2], "COUNT") > static_cast<int32_t>(max_transfer())) {
+            throw ToolError("a read moves at most " + std::to_string(max_transfer()) + " bytes");
+        }
+    } else if (c == "write") {
+        parse_int32(a[1], "POS");
+        const std::string data = read_stream(in);
+        if (data.size() > max_transfer()) {
+            throw ToolError("a write moves at most " + std::to_string(max_transfer()) + " bytes");
+        }
+        prepared.input.assign(data.begin(), data.end());
+    } else if (c == "save") {
+        const std::string text = a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in);
+        prepared.lines = split_lines(text);
+    } else if (c == "run") {
+        prepared.script = a[0] == "-" ? read_stream(in) : read_file(a[0], "script");
+        parse_script(prepared.script);
+    }
+    // Every command but run names a file or directory first.
+    if (c != "run" && !a.empty() && a[0].size() > MAX_NAME) {
+        throw ToolError("name longer than " + std::to_string(MAX_NAME) + " characters");
+    }
+    return prepared;
+}
+
+void run_command(Session& session, const Options& options, const PreparedCommand& prepared,
+                 std::ostream& out) {
+    const std::vector<std::string>& a = options.args;
+    const std::string& c = options.command;
+    if (c == "ls") {
+        list(session, a.empty() ? "" : a[0], out);
+    } else if (c == "cat") {
+        cat(session, a[0], out);
+    } else if (c == "read") {
+        session.open(a[0]);
+        put(out, session.read(parse_int32(a[1], "POS"), parse_int32(a[2], "COUNT")).data);
+    } else if (c == "write") {
+        session.open(a[0]);
+        out << session.write(parse_int32(a[1], "POS"), prepared.input).value << "\n";
+    } else if (c == "load") {
+        put(out, session.load(a[0]).data);
+    } else if (c == "save") {
+        session.set_program(prepared.lines);
+        session.save(a[0]);
+    } else if (c == "run") {
+        run_script(session, parse_script(prepared.script), out);
+    }
+}
+
+} // namespace sdsim
