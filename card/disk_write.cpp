@@ -1,0 +1,69 @@
+#include "card_access.h"
+#include "diskio.h"
+
+namespace {
+
+constexpr uint8_t CMD24 = 0x58;
+constexpr uint8_t DATA_TOKEN = 0xFE;
+constexpr uint8_t DATA_ACCEPTED = 0x05;
+constexpr uint32_t BUSY_DELAYS = 2000;
+constexpr uint32_t BUSY_DELAY_US = 1000;
+
+DRESULT send_data(const uint8_t* buff, uint32_t sc) {
+    uint16_t* const wc = write_count();
+    uint16_t bc = static_cast<uint16_t>(sc);
+    while (bc != 0 && *wc != 0) {
+        xmit_spi(*buff++);
+        --*wc;
+        --bc;
+    }
+    return RES_OK;
+}
+
+DRESULT start_block(uint32_t sector) {
+    if (send_cmd(CMD24, card_address(sector)) != 0) {
+        return RES_ERROR;
+    }
+    xmit_spi(0xFF);
+    xmit_spi(DATA_TOKEN);
+    *write_count() = 512;
+    return RES_OK;
+}
+
+// The card holds data-in low while it stores the block; each busy byte is
+// followed by one delay, and the wait gives up after the last of them.
+bool wait_stored() {
+    for (uint32_t delays = 0; delays < BUSY_DELAYS; delays++) {
+        if (rcv_spi() == 0xFF) {
+            return true;
+        }
+        host_delay(BUSY_DELAY_US);
+    }
+    return false;
+}
+
+DRESULT finish_block() {
+    // The unsent rest of the block goes as zeros, then a CRC the card ignores.
+    for (uint32_t bc = *write_count() + 2u; bc != 0; bc--) {
+        xmit_spi(0);
+    }
+    DRESULT res = RES_ERROR;
+    if ((rcv_spi() & 0x1F) == DATA_ACCEPTED && wait_stored()) {
+        res = RES_OK;
+    }
+    card_deselect();
+    rcv_spi();
+    return res;
+}
+
+} // namespace
+
+DRESULT disk_writep(const uint8_t* buff, uint32_t sc) {
+    if (buff != nullptr) {
+        return send_data(buff, sc);
+    }
+    if (sc != 0) {
+        return start_block(sc);
+    }
+    return finish_block();
+}

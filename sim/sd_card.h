@@ -1,0 +1,145 @@
+// A virtual SD or MMC card on the SPI bus, byte by byte, after the SPI mode of
+// the SD Physical Layer Simplified Specification. It is strict on purpose: what
+// a real card would refuse or misread, it refuses too and writes down, so tests
+// can tell a driver that merely works on this model from one that follows the
+// protocol.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "bus_device.h"
+#include "disk_image.h"
+
+namespace sim {
+
+enum class CardType {
+    Mmc,      // MMC: no CMD8, no CMD55/ACMD41; started with CMD1; byte addresses
+    Sd1,      // SD version 1: no CMD8; byte addresses
+    Sd2Byte,  // SD version 2 standard capacity: byte addresses
+    Sd2Block, // SD version 2 high capacity: block addresses, CCS set in the OCR
+};
+
+struct SdCardFaults {
+    bool never_ready = false;     // ACMD41 and CMD1 answer idle forever
+    bool refuse_cmd55 = false;    // CMD55 answered as an illegal command
+    bool corrupt_r7_echo = false; // the R7 check pattern comes back changed
+    uint8_t read_token = 0xFE;    // e.g. 0x01: an error token instead of the data
+    uint8_t data_response = 0xE5; // e.g. 0x0B CRC error, 0x0D write error
+    bool busy_forever = false;    // a write never completes
+    uint64_t power_cut_after = 0; // bytes the card lives through; 0: no cut
+};
+
+struct SdCardConfig {
+    CardType type = CardType::Sd2Block;
+    uint32_t response_delay = 1; // 0xFF bytes before every R1 (1 to 8 on real cards)
+    uint32_t read_gap = 2;       // 0xFF bytes between R1 and the data token of a read
+    uint32_t busy_bytes = 4;     // bytes the card holds data-in low after accepting a block
+    uint32_t idle_attempts = 1;  // ACMD41/CMD1 attempts after CMD0 that still answer idle
+    SdCardFaults faults;
+};
+
+enum class Violation {
+    EarlySelect,           // selected before 74 clocks with chip select high
+    CommandBeforeReset,    // anything but CMD0 before the card entered SPI mode
+    BadCrc,                // CMD0 (entering SPI mode) or CMD8 with a wrong CRC7
+    MissingEndBit,         // a frame whose last byte has bit 0 clear
+    NotInitialised,        // a data command while the card is still idle
+    BadBlockLength,        // CMD16 with anything but 512
+    MissingHcs,            // ACMD41/CMD1 without HCS to a high-capacity card
+    UnalignedAddress,      // a byte address that is not a multiple of 512
+    AddressBeyondCapacity, // a sector beyond the image
+    UnsupportedCommand,    // a command this model has no behaviour for
+    StrayByte,             // a byte that is neither 0xFF nor a frame start
+    CommandWhileAnswering, // a frame started before the last answer was read
+    TokenWithoutGap,       // the write token right after R1, no byte between
+    DataBeforeToken,       // anything but 0xFF or the token before write data
+    CommandWhileBusy,      // bytes other than 0xFF while the card programs
+    DeselectedInTransfer,  // chip select raised in the middle of a data block
+};
+
+const char* violation_name(Violation v);
+
+struct CardCommand {
+    uint8_t index; // 0..63
+    uint32_t arg;
+    uint8_t crc;                   // last frame byte as sent
+    bool app;                      // came right after an accepted CMD55
+    std::vector<uint8_t> response; // R1 and any trailing bytes; empty when unanswered
+};
+
+struct CardViolation {
+    Violation kind;
+    std::string detail;
+};
+
+class SdCard : public BusDevice {
+  public:
+    explicit SdCard(DiskImage& image, SdCardConfig config = {});
+
+    uint8_t exchange(uint8_t out, bool selected) override;
+
+    const SdCardConfig& config() const { return config_; }
+    SdCardConfig& config() { return config_; } // faults may be switched between steps
+    const std::vector<CardCommand>& commands() const { return commands_; }
+    const std::vector<CardViolation>& violations() const { return violations_; }
+    bool violated(Violation kind) const;
+    const std::vector<uint8_t>& data_responses() const { return data_responses_; }
+    const std::vector<uint32_t>& reads() const { return reads_; } // sectors sent
+    bool in_spi_mode() const { return state_ == State::Idle || state_ == State::Ready; }
+    bool ready() const { return state_ == State::Ready; }
+    bool powered() const { return !power_cut(); }
+    void clear_logs();
+
+  private:
+    enum class State { PoweringUp, Native, Idle, Ready };
+    enum class Stage { Command, WriteToken, WriteData, Busy };
+
+    bool power_cut() const;
+    void on_deselected();
+    void take_command_byte(uint8_t out, bool answering);
+    void take_write_token(uint8_t out, bool answering);
+    void take_write_data(uint8_t out);
+    uint8_t busy_byte(uint8_t out);
+    void busy_tick();
+    void run_command();
+    std::vector<uint8_t> answer(uint8_t index, uint32_t arg, bool app, bool crc_ok);
+    std::vector<uint8_t> start_up(uint32_t arg);
+    bool check_address(uint32_t arg, uint32_t& sector, uint8_t& r1);
+    uint8_t r1_status() const { return state_ == State::Idle ? 0x01 : 0x00; }
+    void queue_read(uint32_t sector);
+    void store_block();
+    void note(Violation kind, std::string detail);
+    bool high_capacity() const { return config_.type == CardType::Sd2Block; }
+    bool is_sd() const { return config_.type != CardType::Mmc; }
+
+    DiskImage& image_;
+    SdCardConfig config_;
+
+    uint64_t bytes_seen_ = 0;
+    uint32_t clocks_high_ = 0;
+    bool was_selected_ = false;
+    State state_ = State::PoweringUp;
+    Stage stage_ = Stage::Command;
+    bool app_next_ = false;
+    uint32_t attempts_ = 0;
+
+    std::deque<uint8_t> out_;
+    uint32_t read_left_ = 0; // bytes of a read data block still to be clocked
+    bool read_pending_ = false;
+    uint32_t pending_sector_ = 0;
+    std::vector<uint8_t> frame_;
+    std::vector<uint8_t> block_; // data and CRC of the block being written
+    uint32_t write_sector_ = 0;
+    uint32_t gap_bytes_ = 0;
+    uint32_t busy_left_ = 0;
+
+    std::vector<CardCommand> commands_;
+    std::vector<CardViolation> violations_;
+    std::vector<uint8_t> data_responses_;
+    std::vector<uint32_t> reads_;
+};
+
+} // namespace sim
