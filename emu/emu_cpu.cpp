@@ -47,12 +47,12 @@ void set_reg(uc_engine* uc, int id, uint32_t value) { uc_reg_write(uc, id, &valu
 const char* access_name(uc_mem_type type) {
     switch (type) {
     case UC_MEM_READ:
-    case UC_MEM_READ_UNMAPPED:
     case UC_MEM_READ_PROT: return "read of";
-    case UC_MEM_WRITE:
-    case UC_MEM_WRITE_UNMAPPED: return "write to";
+    case UC_MEM_READ_UNMAPPED: return "read of unmapped address";
+    case UC_MEM_WRITE: return "write to";
+    case UC_MEM_WRITE_UNMAPPED: return "write to unmapped address";
     case UC_MEM_WRITE_PROT: return "write to read-only (flash)";
-    case UC_MEM_FETCH_UNMAPPED:
+    case UC_MEM_FETCH_UNMAPPED: return "instruction fetch from unmapped address";
     case UC_MEM_FETCH_PROT: return "instruction fetch from";
     default: return "access to";
     }
@@ -138,12 +138,14 @@ EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_
     check(uc_mem_write(uc_, load_address, image.data(), image.size()), "image");
 
     uc_hook hook;
-    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Hooks::code), this, 1, 0), "code hook");
+    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Hooks::code), this, 1, 0),
+          "code hook");
     check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                       reinterpret_cast<void*>(&Hooks::user_segment), this, 0, RAM_BASE - 1),
           "user segment hook");
-    check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Hooks::bad_access), this, 1, 0),
-          "access hook");
+    check(
+        uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&Hooks::bad_access), this, 1, 0),
+        "access hook");
     check(uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&Hooks::exception), this, 1, 0),
           "exception hook");
 }

@@ -28,9 +28,9 @@ struct Symbol {
 };
 
 struct Relocation {
-    uint32_t site;     // link-time address of the relocated field
-    uint32_t type;     // R_MIPS_*
-    uint32_t symbol;   // index into the symbol table
+    uint32_t site;       // link-time address of the relocated field
+    uint32_t type;       // R_MIPS_*
+    uint32_t symbol;     // index into the symbol table
     uint32_t applies_to; // index of the section the field lies in
 };
 

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -91,7 +91,8 @@ std::vector<StackFrame> read_stack_usage(const std::vector<std::string>& paths) 
                 colon = where.find(':', colon == 0 ? 0 : colon + 1);
             }
             const std::string function = colon == std::string::npos ? where : where.substr(colon + 1);
-            frames.push_back({function, static_cast<uint32_t>(std::stoul(line.substr(tab + 1, tab2 - tab - 1))),
+            frames.push_back({function,
+                              static_cast<uint32_t>(std::stoul(line.substr(tab + 1, tab2 - tab - 1))),
                               line.substr(tab2 + 1)});
         }
     }

@@ -213,7 +213,8 @@ void check_image_layout(const ElfFile& elf) {
     if (entry == nullptr || entry->type != STT_FUNC) {
         problems.push_back("no function main");
     } else if (entry->value != start) {
-        problems.push_back("main is at " + hex(entry->value) + ", not at the start of the image " + hex(start));
+        problems.push_back("main is at " + hex(entry->value) + ", not at the start of the image " +
+                           hex(start));
     }
     if (!problems.empty()) {
         throw ImageRejected(problems);

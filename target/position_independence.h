@@ -19,10 +19,10 @@ class ImageRejected : public std::runtime_error {
 };
 
 struct RewriteSummary {
-    uint32_t calls = 0;           // jal -> bal
-    uint32_t jumps = 0;           // j -> b
+    uint32_t calls = 0;              // jal -> bal
+    uint32_t jumps = 0;              // j -> b
     uint32_t load_offset_points = 0; // return points of getFPC calls
-    uint32_t data_references = 0; // constant data addressed through the load offset
+    uint32_t data_references = 0;    // constant data addressed through the load offset
 };
 
 // Checks that the image is read-only, complete and starts with main.

@@ -25,7 +25,9 @@ void write_file(const std::string& path, const void* data, size_t size) {
     }
 }
 
-void write_text(const std::string& path, const std::string& text) { write_file(path, text.data(), text.size()); }
+void write_text(const std::string& path, const std::string& text) {
+    write_file(path, text.data(), text.size());
+}
 
 } // namespace
 

@@ -1,0 +1,92 @@
+// The emulator on a probe image: the call as the host makes it, the load
+// offset at several placements, and a clear stop for every way to crash.
+#include <gtest/gtest.h>
+
+#include "chip_images.h"
+#include "emu_cpu.h"
+
+namespace {
+
+using emutest::probe_image;
+
+constexpr int32_t PROBE_MESSAGE = 0, PROBE_ARGUMENTS = 1, PROBE_FLASH_WRITE = 2, PROBE_RUNAWAY = 3,
+                  PROBE_UNMAPPED = 4, PROBE_NULL = 5, PROBE_UNALIGNED = 6, PROBE_DEEP_STACK = 7;
+
+std::string fault_of(emu::EmuCpu& cpu, const sim::Call& call) {
+    sim::Board board;
+    try {
+        sim::invoke(board, cpu, call);
+    } catch (const emu::EmuFault& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(Emulator, MessagesAreFoundWhereverTheImageIsPlaced) {
+    const char* expected[] = {"Disk Error\r\n", "Not Ready\r\n",   "No File\r\n",
+                              "Not Opened\r\n", "Not Enabled\r\n", "No File System\r\n"};
+    for (uint32_t place : {emutest::PLACE_LOW, emutest::LINK_ADDRESS, emutest::PLACE_HIGH}) {
+        emu::EmuCpu cpu(probe_image(), place);
+        for (uint8_t code = 0; code <= 7; ++code) {
+            sim::Board board;
+            sim::invoke(board, cpu, {PROBE_MESSAGE, {code}});
+            if (code == 0 || code == 7) {
+                EXPECT_TRUE(board.prints().empty()) << cpu.name() << " code " << int(code);
+            } else {
+                ASSERT_EQ(board.prints().size(), 1u) << cpu.name();
+                EXPECT_EQ(board.prints()[0], expected[code - 1]) << cpu.name();
+            }
+        }
+    }
+}
+
+TEST(Emulator, MainGetsFourRegisterArgumentsAndTheFifthOnTheStack) {
+    emu::EmuCpu cpu(probe_image(), emutest::PLACE_HIGH);
+    sim::Board board;
+    const sim::Returned r = sim::invoke(board, cpu, {PROBE_ARGUMENTS, {}, 40, 2, -1});
+    EXPECT_EQ(r.p4, 42);
+    EXPECT_EQ(r.p2, 40);
+    EXPECT_GT(cpu.last_call().instructions, 0u);
+    EXPECT_LT(cpu.last_call().instructions, 50u);
+}
+
+TEST(Emulator, StackHighWaterFollowsTheDeepestFrame) {
+    emu::EmuCpu cpu(probe_image(), emutest::PLACE_LOW);
+    sim::Board board;
+    sim::invoke(board, cpu, {PROBE_DEEP_STACK, {}, 3});
+    const uint32_t three = cpu.last_call().stack_bytes;
+    EXPECT_GE(three, 4u * 1024);
+    EXPECT_LT(three, 4u * 1024 + 256);
+    sim::invoke(board, cpu, {PROBE_ARGUMENTS, {}, 1, 1});
+    EXPECT_LT(cpu.last_call().stack_bytes, 64u);
+    EXPECT_EQ(cpu.stack_peak(), three);
+}
+
+TEST(Emulator, EveryCrashStopsWithTheAddressAndTheRegisters) {
+    emu::EmuCpu cpu(probe_image(), emutest::PLACE_LOW, 100'000);
+    const std::pair<sim::Call, std::string> crashes[] = {
+        {{PROBE_FLASH_WRITE, {}}, "write to read-only (flash) 0x9D000000"},
+        {{PROBE_RUNAWAY, {}}, "runaway: more than 100000 instructions"},
+        {{PROBE_UNMAPPED, {}}, "read of unmapped address 0x9D100000"},
+        {{PROBE_NULL, {}, 0}, "read of 0x00000000, outside the chip's KSEG0/KSEG1 memory"},
+        {{PROBE_UNALIGNED, {}}, "CPU exception"},
+        {{PROBE_DEEP_STACK, {}, 8}, "the stack grew into the host's memory"},
+    };
+    for (const auto& [call, message] : crashes) {
+        const std::string fault = fault_of(cpu, call);
+        EXPECT_NE(fault.find(message), std::string::npos) << fault;
+        EXPECT_NE(fault.find("pc 0x"), std::string::npos) << fault;
+        EXPECT_NE(fault.find("ra   "), std::string::npos) << fault;
+    }
+    // The engine is still usable after a crash.
+    sim::Board board;
+    EXPECT_EQ(sim::invoke(board, cpu, {PROBE_ARGUMENTS, {}, 2, 3}).p4, 5);
+}
+
+TEST(Emulator, RefusesPlacementsOutsideTheFreeFlash) {
+    EXPECT_THROW(emu::EmuCpu(probe_image(), 0x9D000000), emu::EmuFault); // over the host table
+    EXPECT_THROW(emu::EmuCpu(probe_image(), 0x9D03FFF0), emu::EmuFault); // past the end
+    EXPECT_THROW(emu::EmuCpu(probe_image(), 0x9D004002), emu::EmuFault); // not word aligned
+}
+
+} // namespace
