@@ -1,0 +1,48 @@
+// A card image on the virtual card, with the file system's one FATFS record,
+// and the probes the FAT tests share: whole-file reads, listings, and counts
+// of the commands the card received.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "card_rig.h"
+#include "pff.h"
+#include "volume.h"
+
+namespace fattest {
+
+struct FatRig {
+    explicit FatRig(sim::DiskImage disk, sim::SdCardConfig config = {}) : card(std::move(disk), config) {}
+    explicit FatRig(const testsupport::Volume& volume)
+        : card(sim::DiskImage::open_file(volume.image().string())) {}
+
+    FRESULT mount() { return pf_mount(&fs); }
+    // Forgets what the card and the bus have logged so far.
+    void clear_logs() {
+        card.card.clear_logs();
+        card.board.clear_logs();
+    }
+    // Commands with this index the card received since the last clear_logs.
+    std::vector<uint32_t> args(uint8_t index) const;
+    size_t count(uint8_t index) const { return args(index).size(); }
+    // Single-block reads whose sector lies in [first, first + count).
+    size_t reads_in(uint32_t first, uint32_t count) const;
+    size_t fat_reads() const { return reads_in(fs.fatbase, fs.database - fs.fatbase); }
+
+    testsupport::CardRig card;
+    FATFS fs{};
+};
+
+// Opens `path` and reads it to the end in pieces of `chunk` bytes; the
+// result of the first call that is not FR_OK (or FR_OK) goes to `res`.
+std::vector<uint8_t> read_file(FATFS& fs, const std::string& path, uint32_t chunk, FRESULT* res = nullptr);
+
+// Names pf_readdir delivers for `path`, up to the empty name that ends it.
+std::vector<std::string> list_dir(FATFS& fs, const std::string& path, FRESULT* res = nullptr);
+
+// Number of bytes that differ between two equally long buffers.
+size_t differing(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+
+} // namespace fattest
