@@ -18,13 +18,14 @@ using sim::PinCall;
 std::vector<PinCall> config_calls(const sim::Board& board) {
     std::vector<PinCall> calls;
     for (const PinCall& c : board.pin_calls()) {
-        if (c.kind == PinCall::Config) calls.push_back(c);
+        if (c.kind == PinCall::Config)
+            calls.push_back(c);
     }
     return calls;
 }
 
 std::vector<PinCall> six_calls(int32_t out, int32_t in, int32_t clock) {
-    return {{PinCall::Config, out, 8, 0},  {PinCall::Config, out, 100, 0},  {PinCall::Config, in, 2, 0},
+    return {{PinCall::Config, out, 8, 0},  {PinCall::Config, out, 100, 0}, {PinCall::Config, in, 2, 0},
             {PinCall::Config, in, 100, 0}, {PinCall::Config, clock, 8, 0}, {PinCall::Config, clock, 100, 0}};
 }
 
@@ -34,7 +35,8 @@ std::vector<std::pair<uint32_t, uint32_t>> writes_from_pps(const sim::Board& boa
     bool seen = false;
     for (const sim::RegWrite& w : board.reg_writes()) {
         seen = seen || w.address == SDI2R;
-        if (seen && out.size() < 4) out.emplace_back(w.address, w.value);
+        if (seen && out.size() < 4)
+            out.emplace_back(w.address, w.value);
     }
     return out;
 }

@@ -26,7 +26,8 @@ std::vector<std::string> listing(Bench& b, const std::string& dir) {
 }
 
 void set_attributes(Bench& b, const std::string& flags, const std::string& path) {
-    testsupport::run("mattrib -i " + testsupport::quote(b.volume().image().string()) + " " + flags + " ::" + path);
+    testsupport::run("mattrib -i " + testsupport::quote(b.volume().image().string()) + " " + flags +
+                     " ::" + path);
 }
 
 TEST(Directory, RootByEmptyNameOrSlashWithTheDirMarker) {
@@ -50,9 +51,9 @@ TEST(Directory, TwelveBytesOfTheNameTravelWithTheTerminator) {
     const sim::Returned r = b.call(MODE_READDIR, std::vector<uint8_t>(32, 0xEE));
     EXPECT_EQ(r.p1[0], 9);
     EXPECT_EQ(std::string(r.p1.begin() + 1, r.p1.begin() + 10), "<Dir>DATA");
-    EXPECT_EQ(r.p1[10], 0);       // the name's terminator is copied too
-    EXPECT_NE(r.p1[17], 0xEE);    // ...and the bytes after it, up to 12 in all
-    EXPECT_EQ(r.p1[18], 0xEE);    // nothing past them
+    EXPECT_EQ(r.p1[10], 0);    // the name's terminator is copied too
+    EXPECT_NE(r.p1[17], 0xEE); // ...and the bytes after it, up to 12 in all
+    EXPECT_EQ(r.p1[18], 0xEE); // nothing past them
 }
 
 TEST(Directory, AnEndedListingLeavesTheCallersStringAlone) {
@@ -69,7 +70,8 @@ TEST(Directory, AnEndedListingLeavesTheCallersStringAlone) {
 
 TEST(Directory, OnlyOneEntryWithAttributes0x16IsSkippedPerCall) {
     Bench b;
-    for (const char* dir : {"/S1", "/S2", "/S3", "/H", "/Y"}) b.volume().mkdir(dir);
+    for (const char* dir : {"/S1", "/S2", "/S3", "/H", "/Y"})
+        b.volume().mkdir(dir);
     b.volume().put("/F.TXT", bytes("f"));
     b.volume().mkdir("/S4");
     set_attributes(b, "+s +h", "/S1");

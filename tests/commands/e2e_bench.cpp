@@ -26,6 +26,9 @@ void Bench::insert_card(sim::SdCardConfig config) {
 
 sim::Returned Bench::call(int32_t mode, std::vector<uint8_t> p1, int32_t p2, int32_t p3, int32_t p4) {
     board_.clear_logs();
+    if (card_) {
+        card_->clear_logs();
+    }
     return sim::invoke(board_, *cpu_, {mode, std::move(p1), p2, p3, p4});
 }
 

@@ -14,7 +14,8 @@ using testsupport::pattern;
 
 std::string repeated(const std::string& text, int times) {
     std::string out;
-    for (int i = 0; i < times; ++i) out += text;
+    for (int i = 0; i < times; ++i)
+        out += text;
     return out;
 }
 

@@ -14,7 +14,8 @@ using testsupport::pattern;
 // Printable text without zero bytes.
 std::vector<uint8_t> text_of(size_t size, uint32_t seed) {
     std::vector<uint8_t> t = pattern(size, seed);
-    for (uint8_t& c : t) c = static_cast<uint8_t>('a' + c % 26);
+    for (uint8_t& c : t)
+        c = static_cast<uint8_t>('a' + c % 26);
     return t;
 }
 
@@ -70,7 +71,8 @@ TEST(Load, StopsAtTheBuffersEndWithRoomForTheTwoZeroBytes) {
         const std::vector<uint8_t> content = text_of(size, 4);
         const LoadResult r = load(content);
         const size_t kept = std::min<size_t>(size, 51198);
-        EXPECT_EQ(r.handed_over, std::string(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(kept)))
+        EXPECT_EQ(r.handed_over,
+                  std::string(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(kept)))
             << size;
         EXPECT_EQ(r.buffer_tail, closed_by_zeros_then_untouched()) << size;
     }
@@ -127,7 +129,8 @@ TEST(Save, ALineStartOtherThanOneEndsTheProgram) {
 TEST(Save, WhatIsSavedLoadsBackAsTheSameProgram) {
     SaveBench s;
     std::vector<std::string> lines;
-    for (int i = 0; i < 40; ++i) lines.push_back(std::to_string(i * 10) + " PRINT \"line " + std::to_string(i) + "\"");
+    for (int i = 0; i < 40; ++i)
+        lines.push_back(std::to_string(i * 10) + " PRINT \"line " + std::to_string(i) + "\"");
     s.b.board().set_program(lines);
     s.b.call(MODE_SAVE, sim::counted("SAVE.TXT"));
     s.b.board().set_program({});
