@@ -1,5 +1,7 @@
 #include "fat_rig.h"
 
+#include <algorithm>
+
 namespace fattest {
 
 std::vector<uint32_t> FatRig::args(uint8_t index) const {
@@ -58,8 +60,10 @@ std::vector<std::string> list_dir(FATFS& fs, const std::string& path, FRESULT* r
 
 size_t differing(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     size_t n = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); i++) {
-        n += a[i] != b[i] ? 1 : 0;
+    const uint8_t* pa = a.data();
+    const uint8_t* pb = b.data();
+    for (size_t i = std::min(a.size(), b.size()); i > 0; i--) {
+        n += *pa++ != *pb++ ? 1 : 0;
     }
     return n + (a.size() > b.size() ? a.size() - b.size() : b.size() - a.size());
 }

@@ -4,13 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
 namespace testsupport {
 
 namespace fs = std::filesystem;
+
+std::vector<uint8_t> read_file(const fs::path& path) {
+    std::vector<uint8_t> data(fs::file_size(path));
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
+}
 
 std::string run(const std::string& command) {
     const std::string full = "MTOOLS_SKIP_CHECK=1 " + command + " 2>&1";
@@ -124,8 +130,7 @@ std::vector<uint8_t> Volume::get(const std::string& path) const {
     const fs::path target = image_.parent_path() / "get.tmp";
     fs::remove(target);
     run("mcopy -n " + drive(path) + " " + quote(target.string()));
-    std::ifstream in(target, std::ios::binary);
-    std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::vector<uint8_t> data = read_file(target);
     fs::remove(target);
     return data;
 }
@@ -164,6 +169,23 @@ std::vector<std::string> Volume::short_names(const std::string& dir) const {
     return names;
 }
 
+uint64_t Volume::free_bytes() const {
+    std::istringstream lines(run("mdir " + drive("/")));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.find("bytes free") != std::string::npos) {
+            uint64_t n = 0;
+            for (char c : line.substr(0, line.find("bytes free"))) {
+                if (c >= '0' && c <= '9') {
+                    n = n * 10 + static_cast<uint64_t>(c - '0');
+                }
+            }
+            return n;
+        }
+    }
+    throw std::runtime_error("mdir reported no free space line");
+}
+
 std::string Volume::fsck_problems() const {
     fs::path target = image_;
     if (spec_.partition_start) {
@@ -196,10 +218,7 @@ std::string Volume::fsck_problems() const {
     return problems;
 }
 
-std::vector<uint8_t> Volume::bytes() const {
-    std::ifstream in(image_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::vector<uint8_t> Volume::bytes() const { return read_file(image_); }
 
 void Volume::set_bytes(const std::vector<uint8_t>& data) const {
     std::ofstream out(image_, std::ios::binary | std::ios::trunc);

@@ -14,6 +14,9 @@ namespace testsupport {
 // std::runtime_error carrying the command's output when it fails.
 std::string run(const std::string& command);
 
+// The whole content of a file on the PC.
+std::vector<uint8_t> read_file(const std::filesystem::path& path);
+
 // Quotes one argument for the shell.
 std::string quote(const std::string& text);
 
@@ -62,6 +65,9 @@ class Volume {
 
     // Short names of a directory as mtools reports them, upper case, without "." and "..".
     std::vector<std::string> short_names(const std::string& dir) const;
+
+    // Free space as mdir reports it.
+    uint64_t free_bytes() const;
 
     // fsck.fat -n on the volume; empty when it is clean, else the tool's report.
     std::string fsck_problems() const;

@@ -50,12 +50,9 @@ struct DemoFile {
 
 std::vector<DemoFile> demo_files() {
     return {
-        {"README.TXT", lines({"This is the sdsim demo card.",
-                              "HELLO.TXT    a greeting",
-                              "SCRATCH.TXT  1024 bytes to write into",
-                              "SAMPLE.PRG   a program to load",
-                              "SAVED.PRG    room for a saved program",
-                              "DATA         a sub-directory"})},
+        {"README.TXT", lines({"This is the sdsim demo card.", "HELLO.TXT    a greeting",
+                              "SCRATCH.TXT  1024 bytes to write into", "SAMPLE.PRG   a program to load",
+                              "SAVED.PRG    room for a saved program", "DATA         a sub-directory"})},
         {"HELLO.TXT", lines({"Hello from the SD card!"})},
         {"SCRATCH.TXT", scratch()},
         {"SAMPLE.PRG", lines({"10 PRINT \"Hello from the card\"", "20 FOR I = 1 TO 3", "30 PRINT I",

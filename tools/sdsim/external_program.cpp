@@ -22,7 +22,8 @@ std::string locate(const std::string& program) {
     size_t start = 0;
     while (start <= dirs.size()) {
         const size_t end = dirs.find(':', start);
-        const std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string dir =
+            dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (!dir.empty()) {
             const std::string candidate = dir + "/" + program;
             if (::access(candidate.c_str(), X_OK) == 0) {

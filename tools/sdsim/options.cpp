@@ -21,16 +21,22 @@ const std::map<std::string, CommandShape>& command_shapes() {
 }
 
 CardKind parse_kind(const std::string& text) {
-    if (text == "sdhc") return CardKind::Sdhc;
-    if (text == "sdsc") return CardKind::Sdsc;
-    if (text == "sdv1") return CardKind::Sdv1;
-    if (text == "mmc") return CardKind::Mmc;
+    if (text == "sdhc")
+        return CardKind::Sdhc;
+    if (text == "sdsc")
+        return CardKind::Sdsc;
+    if (text == "sdv1")
+        return CardKind::Sdv1;
+    if (text == "mmc")
+        return CardKind::Mmc;
     throw ToolError("unknown card kind '" + text + "' (sdhc, sdsc, sdv1 or mmc)");
 }
 
 int parse_package(const std::string& text) {
-    if (text == "28") return 28;
-    if (text == "44") return 44;
+    if (text == "28")
+        return 28;
+    if (text == "44")
+        return 44;
     throw ToolError("unknown package '" + text + "' (28 or 44)");
 }
 

@@ -16,9 +16,8 @@ struct StepShape {
 
 const std::map<std::string, StepShape>& step_shapes() {
     static const std::map<std::string, StepShape> shapes = {
-        {"setcs", {1, 1}}, {"open", {0, 1}},    {"read", {2, 2}}, {"write", {2, 2}},
-        {"opendir", {0, 1}}, {"readdir", {0, 0}}, {"load", {0, 1}}, {"save", {0, 1}},
-        {"call", {1, 1}},
+        {"setcs", {1, 1}},   {"open", {0, 1}}, {"read", {2, 2}}, {"write", {2, 2}}, {"opendir", {0, 1}},
+        {"readdir", {0, 0}}, {"load", {0, 1}}, {"save", {0, 1}}, {"call", {1, 1}},
     };
     return shapes;
 }
@@ -43,7 +42,8 @@ ScriptStep parse_step(int line_number, const std::string& line) {
     if (step.word == "write") {
         // The text is the rest of the line after the position, spaces included.
         const size_t word_end = line.find_first_not_of(" \t", line.find(step.word) + step.word.size());
-        const size_t pos_end = word_end == std::string::npos ? std::string::npos : line.find_first_of(" \t", word_end);
+        const size_t pos_end =
+            word_end == std::string::npos ? std::string::npos : line.find_first_of(" \t", word_end);
         if (word_end == std::string::npos || pos_end == std::string::npos) {
             throw ToolError("write needs a position and a text");
         }
@@ -83,13 +83,19 @@ std::string with_data(const std::string& data, const CallResult& r) {
 
 std::string run_step(Session& session, const ScriptStep& step) {
     const std::string& w = step.word;
-    if (w == "setcs") return plain(session.set_cs(parse_int32(step.args[0], "PIN")));
-    if (w == "open") return plain(session.open(arg_or_empty(step)));
-    if (w == "opendir") return plain(session.opendir(arg_or_empty(step)));
-    if (w == "save") return plain(session.save(arg_or_empty(step)));
-    if (w == "call") return plain(session.call(parse_int32(step.args[0], "MODE")));
+    if (w == "setcs")
+        return plain(session.set_cs(parse_int32(step.args[0], "PIN")));
+    if (w == "open")
+        return plain(session.open(arg_or_empty(step)));
+    if (w == "opendir")
+        return plain(session.opendir(arg_or_empty(step)));
+    if (w == "save")
+        return plain(session.save(arg_or_empty(step)));
+    if (w == "call")
+        return plain(session.call(parse_int32(step.args[0], "MODE")));
     if (w == "read") {
-        const CallResult r = session.read(parse_int32(step.args[0], "POS"), parse_int32(step.args[1], "COUNT"));
+        const CallResult r =
+            session.read(parse_int32(step.args[0], "POS"), parse_int32(step.args[1], "COUNT"));
         return with_data(std::to_string(r.value) + " " + quoted(r.data), r);
     }
     if (w == "write") {

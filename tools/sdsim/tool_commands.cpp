@@ -74,7 +74,8 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
         }
         prepared.input.assign(data.begin(), data.end());
     } else if (c == "save") {
-        const std::string text = a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in);
+        const std::string text =
+            a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in);
         prepared.lines = split_lines(text);
     } else if (c == "run") {
         prepared.script = a[0] == "-" ? read_stream(in) : read_file(a[0], "script");

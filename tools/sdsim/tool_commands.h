@@ -12,9 +12,9 @@ namespace sdsim {
 
 // Checks what the command needs from the tool's own input before any module call.
 struct PreparedCommand {
-    std::vector<uint8_t> input;   // write: the bytes to write
+    std::vector<uint8_t> input;     // write: the bytes to write
     std::vector<std::string> lines; // save: the program
-    std::string script;           // run: the script's text
+    std::string script;             // run: the script's text
 };
 PreparedCommand prepare_command(const Options& options, std::istream& in);
 

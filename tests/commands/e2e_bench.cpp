@@ -1,0 +1,63 @@
+#include "e2e_bench.h"
+
+#include "ram_layout.h"
+#include "sdtypes.h"
+#include "state_offsets.h"
+
+namespace e2e {
+
+testsupport::VolumeSpec small_volume() {
+    testsupport::VolumeSpec spec;
+    spec.fat = 16;
+    spec.sectors_per_cluster = 1;
+    spec.size_kib = 4096;
+    return spec;
+}
+
+Bench::Bench(const testsupport::VolumeSpec& spec)
+    : volume_(dir_.file("card.img"), spec), cpu_(sdtest::make_cpu()) {}
+
+void Bench::insert_card(sim::SdCardConfig config) {
+    image_ = std::make_unique<sim::DiskImage>(sim::DiskImage::open_file(volume_.image().string()));
+    card_ = std::make_unique<sim::SdCard>(*image_, config);
+    board_.attach(card_.get(), CS_PIN);
+    board_.set_chip_select_option(CS_PIN);
+}
+
+sim::Returned Bench::call(int32_t mode, std::vector<uint8_t> p1, int32_t p2, int32_t p3, int32_t p4) {
+    board_.clear_logs();
+    if (card_) {
+        card_->clear_logs();
+    }
+    return sim::invoke(board_, *cpu_, {mode, std::move(p1), p2, p3, p4});
+}
+
+sim::Returned Bench::open(const std::string& name) { return call(MODE_OPEN, sim::counted(name)); }
+
+std::vector<uint8_t> Bench::read(int32_t pos, int32_t count, int32_t* got) {
+    const sim::Returned r = call(MODE_READ, std::vector<uint8_t>(sim::RAM_P1_SIZE, 0), pos, count);
+    if (got != nullptr) {
+        *got = r.p4;
+    }
+    const size_t n = r.p4 > 0 ? static_cast<size_t>(r.p4) : 0;
+    const size_t from = count < 256 ? 1 : 0;
+    return {r.p1.begin() + static_cast<std::ptrdiff_t>(from),
+            r.p1.begin() + static_cast<std::ptrdiff_t>(from + n)};
+}
+
+int32_t Bench::write(int32_t pos, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> p1;
+    if (data.size() < 256) {
+        p1.push_back(static_cast<uint8_t>(data.size()));
+    }
+    p1.insert(p1.end(), data.begin(), data.end());
+    return call(MODE_WRITE, p1, pos, static_cast<int32_t>(data.size())).p2;
+}
+
+int32_t Bench::append_pos() const {
+    return static_cast<int32_t>(board_.ram_u32(sim::RAM_STATE + STATE_APPEND_POS));
+}
+
+std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+} // namespace e2e
