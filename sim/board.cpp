@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -47,7 +48,7 @@ void Board::set_ram_bytes(uint32_t offset, const std::vector<uint8_t>& bytes) {
         faults_.push_back("RAM write past the end at offset " + hex(offset));
         return;
     }
-    std::memcpy(ram_.data() + offset, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), ram_.begin() + offset);
 }
 
 // ---------------------------------------------------------------- registers
