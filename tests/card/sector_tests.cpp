@@ -340,4 +340,28 @@ TEST(SectorWrite, FileImageIsWrittenInPlace) {
     }
 }
 
+TEST(SectorStream, ProtocolHoldsAcrossCardTimings) {
+    for (uint32_t delay : {1u, 8u}) {
+        for (auto [gap, busy] : {std::pair{0u, 0u}, {300u, 50u}}) {
+            SdCardConfig config;
+            config.type = delay == 8 ? CardType::Sd1 : CardType::Sd2Block;
+            config.response_delay = delay;
+            config.read_gap = gap;
+            config.busy_bytes = busy;
+            CardRig rig(patterned(8), config);
+            ASSERT_EQ(disk_initialize(), 0);
+            rig.board.clear_logs();
+            const std::vector<uint8_t> data(512, static_cast<uint8_t>(delay + gap));
+            ASSERT_EQ(disk_writep(nullptr, 7), RES_OK);
+            ASSERT_EQ(disk_writep(data.data(), 512), RES_OK);
+            ASSERT_EQ(disk_writep(nullptr, 0), RES_OK);
+            EXPECT_EQ(rig.board.delay_calls(), busy);
+            std::vector<uint8_t> back(512);
+            ASSERT_EQ(disk_readp(back.data(), 7, 0, 512), RES_OK);
+            EXPECT_EQ(back, data);
+            EXPECT_TRUE(rig.card.violations().empty());
+        }
+    }
+}
+
 } // namespace
