@@ -29,7 +29,10 @@ struct FatRig {
     size_t count(uint8_t index) const { return args(index).size(); }
     // Single-block reads whose sector lies in [first, first + count).
     size_t reads_in(uint32_t first, uint32_t count) const;
-    size_t fat_reads() const { return reads_in(fs.fatbase, fs.database - fs.fatbase); }
+    // Reads of the FATs, which end where the fixed root directory or, on FAT32, the data begins.
+    size_t fat_reads() const {
+        return reads_in(fs.fatbase, (fs.fs_type == 3 ? fs.database : fs.dirbase) - fs.fatbase);
+    }
 
     testsupport::CardRig card;
     FATFS fs{};

@@ -145,7 +145,7 @@ TEST_F(Paths, FoundEntryLeavesTheWalkAtItInItsParent) {
     ASSERT_EQ(follow_path(&rig_.fs, &dj, dir, "/DIR/X.TXT"), FR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(dir), 11), "X       TXT");
     EXPECT_NE(dj.sclust, 0u); // the parent is DIR
-    EXPECT_EQ(dj.index, 2); // after "." and ".."
+    EXPECT_EQ(dj.index, 2);   // after "." and ".."
     EXPECT_EQ(dj.sect, clust2sect(&rig_.fs, dj.sclust));
 }
 
