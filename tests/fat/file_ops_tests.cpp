@@ -153,6 +153,23 @@ TEST_F(FileOps, ChainShorterThanTheSizeClosesTheFile) {
     EXPECT_EQ(pf_lseek(&fs(), 0), FR_NOT_OPENED);
 }
 
+TEST_F(FileOps, FirstClusterIsTheLowHalfOnFat16AndZeroIsBroken) {
+    Bytes root = rig_->card.image.read_sector(fs().dirbase);
+    root[4 * 32 + 20] = 0x34; // TEN.BIN: a high half only FAT32 would use
+    root[4 * 32 + 21] = 0x12;
+    root[1 * 32 + 26] = 0; // A.TXT: ten bytes but no cluster
+    root[1 * 32 + 27] = 0;
+    rig_->card.image.write_sector(fs().dirbase, root);
+
+    EXPECT_EQ(fattest::read_file(fs(), "/TEN.BIN", 4096), ten_);
+    ASSERT_EQ(pf_open(&fs(), "/A.TXT"), FR_OK);
+    uint8_t b[10];
+    uint32_t br = 0;
+    EXPECT_EQ(pf_read(&fs(), b, 10, &br), FR_DISK_ERR);
+    EXPECT_EQ(br, 0u);
+    EXPECT_EQ(fs().flag, 0);
+}
+
 TEST_F(FileOps, NullBufferIsRefusedWithoutTouchingCardOrPosition) {
     ASSERT_EQ(pf_open(&fs(), "/TEN.BIN"), FR_OK);
     ASSERT_EQ(pf_lseek(&fs(), 100), FR_OK);
