@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "card_rig.h"
 #include "pff.h"
 #include "volume.h"
@@ -17,6 +19,15 @@ struct FatRig {
     explicit FatRig(sim::DiskImage disk, sim::SdCardConfig config = {}) : card(std::move(disk), config) {}
     explicit FatRig(const testsupport::Volume& volume)
         : card(sim::DiskImage::open_file(volume.image().string())) {}
+
+    // Whatever a test did, the file system must have kept the card's protocol.
+    ~FatRig() {
+        for (const auto& v : card.card.violations()) {
+            ADD_FAILURE() << "card protocol violated: " << sim::violation_name(v.kind) << " " << v.detail;
+        }
+    }
+    FatRig(const FatRig&) = delete;
+    FatRig& operator=(const FatRig&) = delete;
 
     FRESULT mount() { return pf_mount(&fs); }
     // Forgets what the card and the bus have logged so far.
