@@ -15,10 +15,12 @@ constexpr uint32_t RESPONSE_TRIES = 10;
 // ever sent with the arguments these bytes are valid for, and the card checks
 // no other CRC in SPI mode.
 uint8_t crc_byte(uint8_t cmd) {
-    if (cmd == CMD0)
+    if (cmd == CMD0) {
         return 0x95;
-    if (cmd == CMD8)
+    }
+    if (cmd == CMD8) {
         return 0x87;
+    }
     return 0x01;
 }
 

@@ -43,8 +43,8 @@ inline uint32_t load_offset() {
                  ".set pop"
                  :
                  : "r"(&libAddr)
-                 : "a0", "a1", "a2", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5",
-                   "t6", "t7", "t8", "t9", "ra", "memory");
+                 : "a0", "a1", "a2", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8",
+                   "t9", "ra", "memory");
 #elif defined(__x86_64__)
     // Realigns the stack for the call and keeps clear of the red zone.
     asm volatile("mov %%rsp, %%rbx\n\t"
@@ -58,9 +58,9 @@ inline uint32_t load_offset() {
                  "mov %%rbx, %%rsp"
                  :
                  : "r"(&libAddr)
-                 : "rax", "rbx", "rcx", "rdx", "rsi", "rdi", "r8", "r9", "r10", "r11", "memory",
-                   "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
-                   "xmm9", "xmm10", "xmm11", "xmm12", "xmm13", "xmm14", "xmm15");
+                 : "rax", "rbx", "rcx", "rdx", "rsi", "rdi", "r8", "r9", "r10", "r11", "memory", "cc", "xmm0",
+                   "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8", "xmm9", "xmm10", "xmm11",
+                   "xmm12", "xmm13", "xmm14", "xmm15");
 #else
 #error "no way to locate the return point of getFPC on this CPU"
 #endif
@@ -69,11 +69,9 @@ inline uint32_t load_offset() {
 
 } // namespace
 
-extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b,
-                                                        volatile uint32_t* c) {
+extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b, volatile uint32_t* c) {
     *c = static_cast<uint32_t>(
-        reinterpret_cast<uintptr_t>(__builtin_extract_return_addr(__builtin_return_address(0))) +
-        a - b);
+        reinterpret_cast<uintptr_t>(__builtin_extract_return_addr(__builtin_return_address(0))) + a - b);
 }
 
 void errstring(uint8_t a) {

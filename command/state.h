@@ -10,18 +10,18 @@
 
 struct STATE_BLOCK {
     uint8_t unused_head[0x50];
-    FATFS FatFs;                 // 0x50: mounted volume and open file
+    FATFS FatFs; // 0x50: mounted volume and open file
     uint8_t unused_after_fatfs[0x80 - 0x7C];
-    union {                      // DIR holds a pointer: 20 bytes on the chip, more on the PC
-        DIR DIRFS;               // 0x80: the directory being listed
+    union { // DIR holds a pointer: 20 bytes on the chip, more on the PC
+        DIR DIRFS; // 0x80: the directory being listed
         uint8_t dirfs_room[0xA0 - 0x80];
     };
-    FILINFO fileinfo;            // 0xA0: the entry last listed
+    FILINFO fileinfo; // 0xA0: the entry last listed
     uint8_t unused_tail[STATE_WC - 0xB8];
-    uint16_t wc;                 // 0xF4: owned by the card driver
+    uint16_t wc; // 0xF4: owned by the card driver
     uint8_t unused_after_wc[2];
-    int32_t append_pos;          // 0xF8
-    uint32_t card_kind;          // 0xFC: owned by the card driver
+    int32_t append_pos; // 0xF8
+    uint32_t card_kind; // 0xFC: owned by the card driver
 };
 
 static_assert(offsetof(STATE_BLOCK, FatFs) == 0x50);

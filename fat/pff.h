@@ -7,9 +7,9 @@
 #include "sdtypes.h"
 
 struct FATFS {
-    uint8_t fs_type;     // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
-    uint8_t flag;        // FLAG_OPEN, FLAG_WRITING
-    uint8_t csize;       // sectors per cluster
+    uint8_t fs_type; // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
+    uint8_t flag;    // FLAG_OPEN, FLAG_WRITING
+    uint8_t csize;   // sectors per cluster
     uint8_t pad1;
     uint16_t n_rootdir;  // entries of the fixed root directory
     uint32_t n_fatent;   // data clusters + 2

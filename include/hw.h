@@ -11,9 +11,7 @@
 
 #if defined(__mips__)
 
-inline uint32_t reg_read(uint32_t address) {
-    return *reinterpret_cast<volatile uint32_t*>(address);
-}
+inline uint32_t reg_read(uint32_t address) { return *reinterpret_cast<volatile uint32_t*>(address); }
 
 inline void reg_write(uint32_t address, uint32_t value) {
     *reinterpret_cast<volatile uint32_t*>(address) = value;
@@ -35,6 +33,4 @@ inline uintptr_t host_word(uint32_t offset) { return vboard_host_word(offset); }
 
 #endif
 
-template <typename T> inline T host_entry(uint32_t offset) {
-    return reinterpret_cast<T>(host_word(offset));
-}
+template <typename T> inline T host_entry(uint32_t offset) { return reinterpret_cast<T>(host_word(offset)); }

@@ -1,8 +1,56 @@
 #!/usr/bin/env bash
-# Builds the module and the bench, then shows the module at work on the virtual board.
+# Builds the module and the bench, then runs all eight commands of the module on
+# the demo card with sdsim. The module's console messages appear as printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" >/dev/null
-./build/tools/board_demo
+
+sdsim=build/tools/sdsim/sdsim
+# A fresh demo card for every demonstration, so that it always shows the same.
+export SDSIM_DEMO_CARD=build/demo-card.img
+rm -f "$SDSIM_DEMO_CARD"
+
+# Shows a command line and its input, runs it with the console messages (stderr)
+# in line, and shows the exit status when it is not 0.
+show() {
+  local input=$1
+  shift
+  echo
+  if [ -n "$input" ]; then
+    printf '$ sdsim %s <<END\n%s\nEND\n' "$*" "$input"
+  else
+    printf '$ sdsim %s\n' "$*"
+  fi
+  local status=0
+  if [ -n "$input" ]; then
+    printf '%s\n' "$input" | "$sdsim" "$@" 2>&1 | tr -d '\r' || status=${PIPESTATUS[1]}
+  else
+    "$sdsim" "$@" </dev/null 2>&1 | tr -d '\r' || status=${PIPESTATUS[0]}
+  fi
+  [ "$status" -eq 0 ] || echo "[exit status $status]"
+}
+
+echo "sdsim: $sdsim    demo card: $SDSIM_DEMO_CARD"
+show "" ls                        # MODE_OPENDIR, then MODE_READDIR to the end
+show "" ls DATA
+show "" cat HELLO.TXT             # MODE_OPEN, then MODE_READs
+show "" read DATA/NUMS.TXT 0 12
+show "" load SAMPLE.PRG           # MODE_LOAD
+show '10 PRINT "saved on the card"
+20 END' save SAVED.PRG            # MODE_SAVE
+show "" load SAVED.PRG
+show 'setcs 4
+open HELLO.TXT
+read 0 5
+read -1 18
+open SCRATCH.TXT
+write 128 Howdy
+read 124 12
+opendir DATA
+readdir
+readdir
+readdir
+open MISSING.TXT
+read 0 5' run -                   # MODE_SET_CS, MODE_WRITE and the rest, one call a line

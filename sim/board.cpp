@@ -24,8 +24,7 @@ bool valid_pin(int32_t pin) { return pin >= 0 && pin < static_cast<int32_t>(PIN_
 } // namespace
 
 Board::Board()
-    : ram_(RAM_SIZE, 0), pin_level_(PIN_COUNT, 1), pin_dir_code_(PIN_COUNT, 0),
-      pin_use_code_(PIN_COUNT, 0) {
+    : ram_(RAM_SIZE, 0), pin_level_(PIN_COUNT, 1), pin_dir_code_(PIN_COUNT, 0), pin_use_code_(PIN_COUNT, 0) {
     set_program({});
 }
 
@@ -35,9 +34,7 @@ uint32_t Board::ram_u32(uint32_t offset) const {
     return v;
 }
 
-void Board::set_ram_u32(uint32_t offset, uint32_t value) {
-    std::memcpy(&ram_.at(offset + 3) - 3, &value, 4);
-}
+void Board::set_ram_u32(uint32_t offset, uint32_t value) { std::memcpy(&ram_.at(offset + 3) - 3, &value, 4); }
 
 std::vector<uint8_t> Board::ram_bytes(uint32_t offset, uint32_t count) const {
     return {ram_.begin() + offset, ram_.begin() + offset + count};

@@ -32,11 +32,11 @@ struct PinCall {
 };
 
 struct BusByte {
-    uint64_t time_ps;  // virtual time at the start of the byte
-    bool cs_high;      // level of the card's chip-select line
-    uint8_t out;       // sent by the chip
-    uint8_t in;        // received by the chip
-    uint32_t brg;      // SPI2BRG during the byte
+    uint64_t time_ps; // virtual time at the start of the byte
+    bool cs_high;     // level of the card's chip-select line
+    uint8_t out;      // sent by the chip
+    uint8_t in;       // received by the chip
+    uint32_t brg;     // SPI2BRG during the byte
 };
 
 struct AllocBlock {

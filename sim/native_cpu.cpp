@@ -96,8 +96,7 @@ extern "C" void vboard_reg_write(uint32_t address, uint32_t value) {
 extern "C" uintptr_t vboard_host_word(uint32_t offset) {
     bound_board();
     if (offset % 4 != 0 || offset >= HOST_TABLE_SIZE || sim::g_table[offset / 4] == 0) {
-        std::fprintf(stderr, "module read host table entry 0x%X, which the host does not provide\n",
-                     offset);
+        std::fprintf(stderr, "module read host table entry 0x%X, which the host does not provide\n", offset);
         std::abort();
     }
     return sim::g_table[offset / 4];

@@ -238,7 +238,8 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
             note(Violation::BadCrc, "CMD8 argument " + hex(arg));
             return {static_cast<uint8_t>(r1 | R1_CRC_ERROR)};
         }
-        const uint8_t voltage = ((arg >> 8) & 0xF) == 1 ? 0x01 : 0x00;
+        const bool supported = ((arg >> 8) & 0xF) == 1 && !config_.faults.refuse_voltage;
+        const uint8_t voltage = supported ? 0x01 : 0x00;
         uint8_t pattern = static_cast<uint8_t>(arg);
         if (config_.faults.corrupt_r7_echo) {
             pattern = static_cast<uint8_t>(pattern ^ 0xFF);

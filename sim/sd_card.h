@@ -26,6 +26,7 @@ struct SdCardFaults {
     bool never_ready = false;     // ACMD41 and CMD1 answer idle forever
     bool refuse_cmd55 = false;    // CMD55 answered as an illegal command
     bool corrupt_r7_echo = false; // the R7 check pattern comes back changed
+    bool refuse_voltage = false;  // R7 reports the host's voltage as not supported
     uint8_t read_token = 0xFE;    // e.g. 0x01: an error token instead of the data
     uint8_t data_response = 0xE5; // e.g. 0x0B CRC error, 0x0D write error
     bool busy_forever = false;    // a write never completes

@@ -15,14 +15,14 @@ using sim::Call;
 using sim::NativeCpu;
 using sim::PinCall;
 
-std::vector<sim::RegWrite> entry_writes() {
-    return {{SPI2CON, 0x8060}, {SPI2CON2, 0x0C00}, {SPI2BRG, 2}};
-}
+std::vector<sim::RegWrite> entry_writes() { return {{SPI2CON, 0x8060}, {SPI2CON2, 0x0C00}, {SPI2BRG, 2}}; }
 
 bool same_writes(const std::vector<sim::RegWrite>& a, const std::vector<sim::RegWrite>& b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].address != b[i].address || a[i].value != b[i].value) return false;
+        if (a[i].address != b[i].address || a[i].value != b[i].value)
+            return false;
     }
     return true;
 }
@@ -52,9 +52,8 @@ TEST(Entry, SetChipSelectTakesTheLowByteAndMakesExactlyThreePinCalls) {
     NativeCpu cpu;
     sim::invoke(board, cpu, {MODE_SET_CS, {0x07, 0x01, 0x00, 0x00}});
     EXPECT_EQ(board.chip_select_option(), 7);
-    const std::vector<PinCall> expected = {{PinCall::Config, 7, 8, 0},
-                                           {PinCall::Config, 7, 101, 0},
-                                           {PinCall::Write, 7, 6, 0}};
+    const std::vector<PinCall> expected = {
+        {PinCall::Config, 7, 8, 0}, {PinCall::Config, 7, 101, 0}, {PinCall::Write, 7, 6, 0}};
     EXPECT_EQ(board.pin_calls(), expected);
     EXPECT_FALSE(board.pin_low(7));
     EXPECT_TRUE(board.bus().empty());
@@ -121,8 +120,10 @@ TEST(NameBuffer, OverlongNamesNeverWritePastTheBuffer) {
         build_name(g.name, p1.data());
         EXPECT_FALSE(g.name.fits) << length;
         EXPECT_STREQ(g.name.path(), "") << length;
-        for (uint8_t b : g.before) EXPECT_EQ(b, 0xAA);
-        for (uint8_t b : g.after) EXPECT_EQ(b, 0xAA);
+        for (uint8_t b : g.before)
+            EXPECT_EQ(b, 0xAA);
+        for (uint8_t b : g.after)
+            EXPECT_EQ(b, 0xAA);
     }
 }
 

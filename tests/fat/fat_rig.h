@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "card_rig.h"
 #include "pff.h"
 #include "volume.h"
@@ -17,6 +19,15 @@ struct FatRig {
     explicit FatRig(sim::DiskImage disk, sim::SdCardConfig config = {}) : card(std::move(disk), config) {}
     explicit FatRig(const testsupport::Volume& volume)
         : card(sim::DiskImage::open_file(volume.image().string())) {}
+
+    // Whatever a test did, the file system must have kept the card's protocol.
+    ~FatRig() {
+        for (const auto& v : card.card.violations()) {
+            ADD_FAILURE() << "card protocol violated: " << sim::violation_name(v.kind) << " " << v.detail;
+        }
+    }
+    FatRig(const FatRig&) = delete;
+    FatRig& operator=(const FatRig&) = delete;
 
     FRESULT mount() { return pf_mount(&fs); }
     // Forgets what the card and the bus have logged so far.
@@ -29,7 +40,10 @@ struct FatRig {
     size_t count(uint8_t index) const { return args(index).size(); }
     // Single-block reads whose sector lies in [first, first + count).
     size_t reads_in(uint32_t first, uint32_t count) const;
-    size_t fat_reads() const { return reads_in(fs.fatbase, fs.database - fs.fatbase); }
+    // Reads of the FATs, which end where the fixed root directory or, on FAT32, the data begins.
+    size_t fat_reads() const {
+        return reads_in(fs.fatbase, (fs.fs_type == 3 ? fs.database : fs.dirbase) - fs.fatbase);
+    }
 
     testsupport::CardRig card;
     FATFS fs{};

@@ -58,11 +58,13 @@ Population populate(const Volume& vol) {
     put("/D1/D1FILE.TXT", "/D1/D1FILE.TXT", 100);
     put("/D1/D2/D2FILE.TXT", "/D1/D2/D2FILE.TXT", 1000);
 
-    // Enough entries for the deepest directory to span three clusters; most
-    // files are empty so that they take no cluster.
+    // Enough entries for the deepest directory to span three clusters (up to
+    // eight sectors per cluster; bigger clusters would cost thousands of entry
+    // reads per lookup); most files are empty so that they take no cluster.
     const uint32_t per_cluster = bcs / 32;
+    const uint32_t entries = std::min(2 * per_cluster + 3, 300u);
     std::vector<std::pair<std::string, Bytes>> bulk;
-    for (uint32_t i = 0; i < 2 * per_cluster + 3; i++) {
+    for (uint32_t i = 0; i < entries; i++) {
         char name[16];
         std::snprintf(name, sizeof name, "F%04u.DAT", i);
         bulk.emplace_back(name, Bytes{});

@@ -42,9 +42,7 @@ inline void wire_card(sim::Board& board, sim::BusDevice* device, int8_t cs_pin =
     board.host_pin_config(cs_pin, PIN_CODE_OUTPUT, 0);
     board.host_pin_config(cs_pin, PIN_CODE_CHIP_SELECT, 0);
     board.host_pin_write(cs_pin, PIN_DRIVE_HIGH);
-    if (device != nullptr) {
-        board.attach(device, cs_pin);
-    }
+    board.attach(device, cs_pin); // also with no card: the bus record follows this pin
     board.clear_logs();
 }
 

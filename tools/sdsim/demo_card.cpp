@@ -59,7 +59,7 @@ std::vector<DemoFile> demo_files() {
                               "40 NEXT I", "50 END"})},
         // Files are written only in place, so a save needs an existing file.
         {"SAVED.PRG", std::string(2048, '\0')},
-        {"DATA/NUMBERS.TXT", numbers(200)},
+        {"DATA/NUMS.TXT", numbers(200)},
         {"DATA/LOG.TXT", lines({"first entry", "second entry"})},
     };
 }

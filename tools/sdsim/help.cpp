@@ -39,7 +39,9 @@ Commands:
                         Blank lines and lines starting with # are skipped. Each
                         result line reads "STEP -> RESULT", with " ! MESSAGES" when
                         the module printed something during the call.
-  A single read or write moves at most 4096 bytes (the argument buffer).
+  Paths are 8.3 names from the root, e.g. DATA/NUMS.TXT; the module takes at
+  most 14 characters and answers "No File" to a longer name. A single read or
+  write moves at most 4096 bytes (the argument buffer).
 
 Options:
   --card IMAGE          the card image (a FAT volume, whole or partitioned);

@@ -136,7 +136,9 @@ void run_script(Session& session, const std::vector<ScriptStep>& steps, std::ost
         for (const std::string& a : step.args) {
             shown += " " + a;
         }
-        out << shown << " -> " << run_step(session, step) << "\n" << std::flush;
+        // The call runs first: its messages reach stderr before its result line.
+        const std::string result = run_step(session, step);
+        out << shown << " -> " << result << "\n" << std::flush;
     }
 }
 

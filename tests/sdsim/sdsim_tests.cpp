@@ -1,0 +1,199 @@
+// sdsim from the outside: exit statuses, error lines, the demo card, and every
+// command on real images.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "run_sdsim.h"
+#include "volume.h"
+
+namespace {
+
+using sdsimtest::demo_card;
+using sdsimtest::file_on;
+using sdsimtest::Outcome;
+using sdsimtest::sdsim;
+using testsupport::ScratchDir;
+
+// A tool problem: exit 2, nothing on stdout, one line on stderr.
+void expect_tool_error(const Outcome& r, const std::string& mentions) {
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "");
+    ASSERT_FALSE(r.err.empty());
+    EXPECT_EQ(r.err.rfind("sdsim: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_NE(r.err.find(mentions), std::string::npos) << r.err;
+}
+
+TEST(SdsimUsage, HelpDescribesEveryCommandOptionAndExitStatus) {
+    ScratchDir dir;
+    const Outcome r = sdsim(dir, "--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    for (const char* word :
+         {"ls [DIR]", "cat FILE", "read FILE POS COUNT", "write FILE POS", "load FILE",
+          "save FILE [TEXTFILE]", "run SCRIPT", "setcs PIN", "opendir", "readdir", "call MODE", "--card",
+          "--kind", "--package", "--target", "Exit status", "demo.img"}) {
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    }
+    EXPECT_FALSE(std::filesystem::exists(demo_card(dir))); // help makes no card
+}
+
+TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
+    ScratchDir dir;
+    expect_tool_error(sdsim(dir, ""), "no command");
+    expect_tool_error(sdsim(dir, "format"), "unknown command 'format'");
+    expect_tool_error(sdsim(dir, "--verbose ls"), "unknown option --verbose");
+    expect_tool_error(sdsim(dir, "cat"), "wrong number of arguments");
+    expect_tool_error(sdsim(dir, "read A.TXT 0"), "wrong number of arguments");
+    expect_tool_error(sdsim(dir, "--kind sdxc ls"), "unknown card kind 'sdxc'");
+    expect_tool_error(sdsim(dir, "--package 40 ls"), "unknown package '40'");
+    expect_tool_error(sdsim(dir, "--card"), "--card needs a value");
+    expect_tool_error(sdsim(dir, "read A.TXT zero 5"), "POS");
+    expect_tool_error(sdsim(dir, "read A.TXT 0 4097"), "at most 4096");
+    expect_tool_error(sdsim(dir, "write A.TXT 0", std::string(4097, 'x')), "at most 4096");
+    expect_tool_error(sdsim(dir, "--target ls"), "--target");
+}
+
+TEST(SdsimUsage, ProblemsWithTheToolsOwnInputExitWithStatus2) {
+    ScratchDir dir;
+    expect_tool_error(sdsim(dir, "--card missing.img ls"), "missing.img");
+    expect_tool_error(sdsim(dir, "run no-such-script"), "no-such-script");
+    expect_tool_error(sdsim(dir, "save SAVED.PRG no-such-text"), "no-such-text");
+    // A broken script runs no call at all.
+    expect_tool_error(sdsim(dir, "run -", "open HELLO.TXT\nread 0\n"), "script line 2");
+    expect_tool_error(sdsim(dir, "run -", "open HELLO.TXT\nwrite 0 bad\\q\n"), "script line 2");
+    expect_tool_error(sdsim(dir, "run -", "opendir\nformat\n"), "unknown step 'format'");
+}
+
+TEST(SdsimDemoCard, IsMadeOnFirstUseInTheCacheAndIsACleanVolume) {
+    ScratchDir dir;
+    const std::string env =
+        "-u SDSIM_DEMO_CARD XDG_CACHE_HOME=" + testsupport::quote(dir.file("cache").string());
+    const Outcome r = sdsim(dir, "ls", "", env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "<Dir>DATA\nREADME.TXT\nHELLO.TXT\nSCRATCH.TXT\nSAMPLE.PRG\nSAVED.PRG\n");
+    const std::string image = dir.file("cache/sdsim/demo.img").string();
+    ASSERT_TRUE(std::filesystem::exists(image));
+    EXPECT_EQ(testsupport::run("fsck.fat -n " + testsupport::quote(image) + " >/dev/null && echo clean"),
+              "clean\n");
+
+    // Later runs use the same card, writes included.
+    EXPECT_EQ(sdsim(dir, "write SCRATCH.TXT 5", "kept", env).out, "5\n");
+    EXPECT_EQ(sdsim(dir, "read SCRATCH.TXT 0 12", "", env).out, ".....kept...");
+    EXPECT_EQ(sdsim(dir, "ls DATA", "", env).out, "NUMS.TXT\nLOG.TXT\n");
+}
+
+TEST(SdsimCommands, CatAndReadGiveTheFilesBytes) {
+    ScratchDir dir;
+    Outcome r = sdsim(dir, "cat DATA/NUMS.TXT");
+    EXPECT_EQ(r.status, 0);
+    const std::string numbers = file_on(demo_card(dir), "/DATA/NUMS.TXT");
+    EXPECT_GT(numbers.size(), 512u);
+    EXPECT_EQ(r.out, numbers);
+    EXPECT_EQ(sdsim(dir, "read DATA/NUMS.TXT 10 300").out, numbers.substr(10, 300));
+    EXPECT_EQ(sdsim(dir, "read HELLO.TXT -1 5").out, "Hello");
+}
+
+TEST(SdsimCommands, WritePrintsThePositionUsedAndChangesOnlyThoseBytes) {
+    ScratchDir dir;
+    sdsim(dir, "ls");
+    const std::string before = file_on(demo_card(dir), "/SCRATCH.TXT");
+    Outcome r = sdsim(dir, "write SCRATCH.TXT 70", "written");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "70\n");
+    std::string expected = before;
+    expected.replace(70, 7, "written");
+    EXPECT_EQ(file_on(demo_card(dir), "/SCRATCH.TXT"), expected);
+    EXPECT_EQ(sdsim(dir, "write SCRATCH.TXT -1", "x").out, "0\n");
+}
+
+TEST(SdsimCommands, SaveThenLoadRoundTripsAProgram) {
+    ScratchDir dir;
+    Outcome r = sdsim(dir, "save SAVED.PRG", "10 PRINT 1\n20 GOTO 10\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(sdsim(dir, "load SAVED.PRG").out, "10 PRINT 1\r\n20 GOTO 10\r\n");
+    std::ofstream(dir.file("prog.txt")) << "1 A\r\n2 B\r\n";
+    EXPECT_EQ(sdsim(dir, "save SAVED.PRG prog.txt").status, 0);
+    EXPECT_EQ(sdsim(dir, "load SAVED.PRG").out, "1 A\r\n2 B\r\n");
+    EXPECT_EQ(sdsim(dir, "load SAMPLE.PRG").out, file_on(demo_card(dir), "/SAMPLE.PRG"));
+}
+
+TEST(SdsimCommands, ModuleMessagesGoToStderrAsPrintedWithStatus1) {
+    ScratchDir dir;
+    Outcome r = sdsim(dir, "cat NOPE.TXT");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "No File\r\nNot Opened\r\n");
+    r = sdsim(dir, "ls NOPE");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "No File\r\n");
+}
+
+TEST(SdsimCommands, RunPrintsOneLinePerCallOnOneCard) {
+    ScratchDir dir;
+    const std::string script = "# every step once\n"
+                               "setcs 4\n"
+                               "open HELLO.TXT\n"
+                               "read 0 5\n"
+                               "read -1 2\n"
+                               "write -1 Howdy\\r\\n\n"
+                               "write -1 !\n"
+                               "read 0 8\n"
+                               "\n"
+                               "opendir DATA\n"
+                               "readdir\n"
+                               "readdir\n"
+                               "readdir\n"
+                               "load SAMPLE.PRG\n"
+                               "save SAVED.PRG\n"
+                               "open NOPE.TXT\n"
+                               "call 42\n";
+    const Outcome r = sdsim(dir, "run -", script);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "No File\r\n");
+    const std::string sample = file_on(demo_card(dir), "/SAMPLE.PRG");
+    EXPECT_EQ(r.out, "setcs 4 -> ok\n"
+                     "open HELLO.TXT -> ok\n"
+                     "read 0 5 -> 5 \"Hello\"\n"
+                     "read -1 2 -> 2 \" f\"\n"
+                     "write -1 Howdy\\r\\n -> at 0\n"
+                     "write -1 ! -> at 7\n"
+                     "read 0 8 -> 8 \"Howdy\\r\\n!\"\n"
+                     "opendir DATA -> ok\n"
+                     "readdir -> \"NUMS.TXT\"\n"
+                     "readdir -> \"LOG.TXT\"\n"
+                     "readdir -> end\n"
+                     "load SAMPLE.PRG -> " +
+                         std::to_string(sample.size()) + " bytes " +
+                         "\"10 PRINT \\\"Hello from the card\\\"\\r\\n" +
+                         "20 FOR I = 1 TO 3\\r\\n30 PRINT I\\r\\n40 NEXT I\\r\\n50 END\\r\\n\"\n" +
+                         "save SAVED.PRG -> ok\n"
+                         "open NOPE.TXT -> ! No File\n"
+                         "call 42 -> ok\n");
+    // The loaded program was the host's program when it was saved.
+    EXPECT_EQ(file_on(demo_card(dir), "/SAVED.PRG").substr(0, sample.size()), sample);
+}
+
+TEST(SdsimCards, EveryKindAndPackageReadsAPartitionedFat32Card) {
+    ScratchDir dir;
+    testsupport::VolumeSpec spec;
+    spec.fat = 32;
+    spec.size_kib = 40 * 1024;
+    spec.partition_start = 2048;
+    testsupport::Volume volume(dir.file("card.img"), spec);
+    volume.mkdir("/SUB");
+    volume.put("/SUB/DEEP.TXT", {'d', 'e', 'e', 'p'});
+    for (const char* options :
+         {"--kind sdhc", "--kind sdsc --package 44", "--kind sdv1", "--kind mmc --package 44"}) {
+        const std::string card = std::string("--card card.img ") + options;
+        EXPECT_EQ(sdsim(dir, card + " ls").out, "<Dir>SUB\n") << options;
+        EXPECT_EQ(sdsim(dir, card + " cat /SUB/DEEP.TXT").out, "deep") << options;
+    }
+    EXPECT_FALSE(std::filesystem::exists(demo_card(dir)));
+}
+
+} // namespace
