@@ -1,6 +1,12 @@
 // Where the emulated chip keeps things: the PIC32MX170's own map (KSEG0 and
 // KSEG1 views of flash, RAM and the SFRs) plus the page the host's services
 // trap in.
+//
+// Unicorn's MIPS translates KSEG0 and KSEG1 to physical addresses (the low 29
+// bits), and its memory API does the same to the addresses it is given: a
+// region mapped at 0x9D000000 is also seen at 0xBD000000, as on the chip. It
+// lets addresses below KSEG0 reach the same physical memory too, which the
+// chip does not, so the emulator refuses every access there itself.
 #pragma once
 
 #include <cstdint>

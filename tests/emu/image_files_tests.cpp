@@ -1,0 +1,50 @@
+// The files a host loader takes: the text form says word for word what the
+// binary holds, and the binary has nothing in it that a loader must fix up.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "chip_images.h"
+#include "elf_file.h"
+
+namespace {
+
+std::string hex_path() {
+    std::string path = SDCARD_IMAGE_PATH;
+    return path.replace(path.size() - 3, 3, "hex");
+}
+
+TEST(ImageFiles, HexHoldsTheBinaryAsLittleEndianWords) {
+    const auto& bin = emutest::module_image();
+    ASSERT_EQ(bin.size() % 4, 0u);
+    std::ifstream hex(hex_path());
+    ASSERT_TRUE(hex) << hex_path();
+    std::string line;
+    size_t at = 0;
+    while (std::getline(hex, line)) {
+        ASSERT_EQ(line.size(), 8u) << "line " << at / 4 + 1;
+        ASSERT_LT(at, bin.size());
+        const uint32_t word = bin[at] | bin[at + 1] << 8 | bin[at + 2] << 16 | uint32_t(bin[at + 3]) << 24;
+        ASSERT_EQ(std::stoul(line, nullptr, 16), word) << "line " << at / 4 + 1;
+        at += 4;
+    }
+    EXPECT_EQ(at, bin.size());
+}
+
+// No jal or j is left in the code: each would reach the link-time address.
+TEST(ImageFiles, NoAbsoluteJumpsRemain) {
+    const auto& bin = emutest::module_image();
+    const target::ElfFile elf = target::ElfFile::load(SDCARD_ELF_PATH);
+    const target::Section* text = elf.section(".text");
+    ASSERT_NE(text, nullptr);
+    ASSERT_EQ(text->address, emutest::LINK_ADDRESS);
+    ASSERT_LE(text->size, bin.size());
+    EXPECT_GT(text->size, 1000u);
+    for (size_t at = 0; at + 4 <= text->size; at += 4) {
+        const uint32_t opcode = bin[at + 3] >> 2;
+        EXPECT_TRUE(opcode != 2 && opcode != 3) << "offset " << at;
+    }
+}
+
+} // namespace
