@@ -21,14 +21,15 @@ void write_dir_marker(uint8_t* to) {
 } // namespace
 
 void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name) {
-    if (!name.fits) {
-        // An ended listing, so that the next entries are none rather than the
-        // root directory's that an empty path would give.
+    // A name too long for the buffer was never copied: looking it up as the
+    // empty path would open the root directory instead.
+    const FRESULT res = name.fits ? pf_opendir(&sb->FatFs, &sb->DIRFS, name.path()) : FR_NO_FILE;
+    errstring(res);
+    if (res != FR_OK) {
+        // A failed open leaves the walk where the search stopped, among the
+        // entries of another directory; an ended listing returns none of them.
         sb->DIRFS.sect = 0;
-        errstring(FR_NO_FILE);
-        return;
     }
-    errstring(pf_opendir(&sb->FatFs, &sb->DIRFS, name.path()));
 }
 
 void mode_readdir(STATE_BLOCK* sb, uint8_t* p1) {

@@ -87,22 +87,32 @@ TEST(Directory, OnlyOneEntryWithAttributes0x16IsSkippedPerCall) {
 
 TEST(Directory, ANameTooLongOpensNoListing) {
     Bench b;
-    b.volume().put("/ROOT.TXT", bytes("r"));
+    b.volume().put("/A.TXT", bytes("a"));
+    b.volume().put("/B.TXT", bytes("b"));
     b.insert_card();
     b.call(MODE_OPENDIR, sim::counted("/"));
-    EXPECT_EQ(next_entry(b), "ROOT.TXT");
+    EXPECT_EQ(next_entry(b), "A.TXT");
     b.call(MODE_OPENDIR, sim::counted("/A234567890123456"));
     EXPECT_EQ(b.console(), "No File\r\n");
-    EXPECT_EQ(next_entry(b), "");
+    EXPECT_EQ(next_entry(b), ""); // neither the root afresh nor the rest of the old listing
     EXPECT_EQ(next_entry(b), "");
 }
 
-TEST(Directory, AFileIsNoDirectory) {
+TEST(Directory, AFailedOpenListsNothingOfTheDirectoryWhereTheSearchStopped) {
     Bench b;
+    b.volume().mkdir("/DATA");
+    b.volume().put("/DATA/IN.TXT", bytes("i"));
     b.volume().put("/ROOT.TXT", bytes("r"));
+    b.volume().put("/LAST.TXT", bytes("l"));
     b.insert_card();
-    b.call(MODE_OPENDIR, sim::counted("ROOT.TXT"));
-    EXPECT_EQ(b.console(), "No File\r\n");
+    for (const char* path : {"ROOT.TXT", "NOPE", "DATA/NOPE", "DATA/IN.TXT/X"}) {
+        b.call(MODE_OPENDIR, sim::counted("DATA"));
+        EXPECT_EQ(next_entry(b), "IN.TXT");
+        b.call(MODE_OPENDIR, sim::counted(path));
+        EXPECT_EQ(b.console(), "No File\r\n") << path;
+        EXPECT_EQ(next_entry(b), "") << path;
+        EXPECT_EQ(b.console(), "") << path;
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "e2e_bench.h"
 
+#include <gtest/gtest.h>
+
 #include "ram_layout.h"
 #include "sdtypes.h"
 #include "state_offsets.h"
@@ -29,7 +31,14 @@ sim::Returned Bench::call(int32_t mode, std::vector<uint8_t> p1, int32_t p2, int
     if (card_) {
         card_->clear_logs();
     }
-    return sim::invoke(board_, *cpu_, {mode, std::move(p1), p2, p3, p4});
+    sim::Returned r = sim::invoke(board_, *cpu_, {mode, std::move(p1), p2, p3, p4});
+    if (card_) {
+        for (const sim::CardViolation& v : card_->violations()) {
+            ADD_FAILURE() << "command " << mode << ": card protocol violation " << sim::violation_name(v.kind)
+                          << ": " << v.detail;
+        }
+    }
+    return r;
 }
 
 sim::Returned Bench::open(const std::string& name) { return call(MODE_OPEN, sim::counted(name)); }

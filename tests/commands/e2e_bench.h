@@ -35,7 +35,8 @@ class Bench {
     // record already names the chip-select pin.
     void insert_card(sim::SdCardConfig config = {});
 
-    // One call of the module with fresh logs of the board and the card.
+    // One call of the module with fresh logs of the board and the card; a card
+    // protocol violation during the call fails the test.
     sim::Returned call(int32_t mode, std::vector<uint8_t> p1 = {0}, int32_t p2 = 0, int32_t p3 = 0,
                        int32_t p4 = 0);
     sim::Returned open(const std::string& name);

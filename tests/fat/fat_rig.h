@@ -17,8 +17,8 @@ namespace fattest {
 
 struct FatRig {
     explicit FatRig(sim::DiskImage disk, sim::SdCardConfig config = {}) : card(std::move(disk), config) {}
-    explicit FatRig(const testsupport::Volume& volume)
-        : card(sim::DiskImage::open_file(volume.image().string())) {}
+    explicit FatRig(const testsupport::Volume& volume, sim::SdCardConfig config = {})
+        : card(sim::DiskImage::open_file(volume.image().string()), config) {}
 
     // Whatever a test did, the file system must have kept the card's protocol.
     ~FatRig() {

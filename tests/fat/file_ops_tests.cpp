@@ -306,6 +306,33 @@ TEST_F(FileOps, ListingReportsEntriesAsStoredAndRewinds) {
     EXPECT_EQ(res, FR_NO_FILE);
 }
 
+TEST(CardKinds, ReadAndWriteThroughByteAndBlockAddressing) {
+    for (sim::CardType type :
+         {sim::CardType::Mmc, sim::CardType::Sd1, sim::CardType::Sd2Byte, sim::CardType::Sd2Block}) {
+        SCOPED_TRACE(static_cast<int>(type));
+        ScratchDir scratch;
+        VolumeSpec spec = fat16_one_sector_clusters();
+        spec.partition_start = 63;
+        const Volume vol(scratch.file("kinds.img"), spec);
+        const Bytes data = testsupport::pattern(3000, 8);
+        vol.put("/DATA.BIN", data);
+        sim::SdCardConfig config;
+        config.type = type;
+        FatRig rig(vol, config);
+        ASSERT_EQ(rig.mount(), FR_OK);
+        EXPECT_EQ(fattest::read_file(rig.fs, "/DATA.BIN", 1000), data);
+
+        const Bytes fresh = testsupport::pattern(1024, 9);
+        ASSERT_EQ(pf_lseek(&rig.fs, 1024), FR_OK);
+        uint32_t bw = 0;
+        ASSERT_EQ(pf_write(&rig.fs, fresh.data(), 1024, &bw), FR_OK);
+        Bytes expect = data;
+        std::copy(fresh.begin(), fresh.end(), expect.begin() + 1024);
+        EXPECT_EQ(vol.get("/DATA.BIN"), expect);
+        EXPECT_EQ(vol.fsck_problems(), "");
+    }
+}
+
 TEST(RootDirectory, EndsAtItsLastEntryWithoutEndMarker) {
     ScratchDir scratch;
     VolumeSpec spec = fat16_one_sector_clusters();

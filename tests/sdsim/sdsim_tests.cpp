@@ -53,7 +53,6 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     expect_tool_error(sdsim(dir, "read A.TXT zero 5"), "POS");
     expect_tool_error(sdsim(dir, "read A.TXT 0 4097"), "at most 4096");
     expect_tool_error(sdsim(dir, "write A.TXT 0", std::string(4097, 'x')), "at most 4096");
-    expect_tool_error(sdsim(dir, "--target read A.TXT 0"), "wrong number of arguments");
 }
 
 TEST(SdsimUsage, ProblemsWithTheToolsOwnInputExitWithStatus2) {

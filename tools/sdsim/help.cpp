@@ -19,7 +19,10 @@ Commands:
                         the running position); the bytes go to stdout.
   write FILE POS        MODE_OPEN and one MODE_WRITE of all bytes from stdin at POS
                         (-1: at the running write position); prints the position used.
-                        Files are written in place: they never grow.
+                        Files are written in place: they never grow, and a
+                        write at or past the end writes nothing. The rest of
+                        the last 512-byte sector written becomes 0, unless the
+                        write begins inside a sector and ends in that sector.
   load FILE             MODE_LOAD; prints the text the host received.
   save FILE [TEXTFILE]  the lines of TEXTFILE (or stdin) become the host's stored
                         program, then MODE_SAVE writes it into FILE, which must
