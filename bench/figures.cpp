@@ -124,7 +124,8 @@ int main() {
         rows.push_back(bench.call("load a 20-line program", {MODE_LOAD, sim::counted("PROG.BAS")}));
         rows.push_back(bench.call("save a 10-line program", {MODE_SAVE, sim::counted("SAVE.BAS")}));
 
-        std::printf("Instructions per call (emulated M4K, image at 0x%08X)\n", PLACEMENT);
+        std::printf("Instructions per call (emulated M4K, image at 0x%08X; host services not counted)\n",
+                    PLACEMENT);
         std::printf("  %-34s %4s %12s %10s %12s\n", "operation", "cmd", "instructions", "SPI bytes",
                     "stack bytes");
         for (const auto& r : rows) {
