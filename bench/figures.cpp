@@ -28,11 +28,11 @@ struct Measured {
 };
 
 std::vector<uint8_t> make_card(const testsupport::ScratchDir& dir) {
-    testsupport::VolumeSpec spec;
-    spec.fat = 16;
-    spec.size_kib = 8192;
-    spec.sectors_per_cluster = 1;
-    testsupport::Volume volume(dir.file("card.img"), spec);
+    testsupport::VolumeSpec shape;
+    shape.fat = 16;
+    shape.size_kib = 8192;
+    shape.sectors_per_cluster = 1;
+    testsupport::Volume volume(dir.file("card.img"), shape);
     volume.put("/DATA.BIN", testsupport::pattern(64 * 1024, 7));
     volume.mkdir("/LIST");
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;

@@ -9,15 +9,15 @@
 namespace e2e {
 
 testsupport::VolumeSpec small_volume() {
-    testsupport::VolumeSpec spec;
-    spec.fat = 16;
-    spec.sectors_per_cluster = 1;
-    spec.size_kib = 4096;
-    return spec;
+    testsupport::VolumeSpec shape;
+    shape.fat = 16;
+    shape.sectors_per_cluster = 1;
+    shape.size_kib = 4096;
+    return shape;
 }
 
-Bench::Bench(const testsupport::VolumeSpec& spec)
-    : volume_(dir_.file("card.img"), spec), cpu_(sdtest::make_cpu()) {}
+Bench::Bench(const testsupport::VolumeSpec& shape)
+    : volume_(dir_.file("card.img"), shape), cpu_(sdtest::make_cpu()) {}
 
 void Bench::insert_card(sim::SdCardConfig config) {
     image_ = std::make_unique<sim::DiskImage>(sim::DiskImage::open_file(volume_.image().string()));

@@ -25,7 +25,7 @@ testsupport::VolumeSpec small_volume();
 
 class Bench {
   public:
-    explicit Bench(const testsupport::VolumeSpec& spec = small_volume());
+    explicit Bench(const testsupport::VolumeSpec& shape = small_volume());
 
     testsupport::Volume& volume() { return volume_; }
     sim::Board& board() { return board_; }

@@ -53,9 +53,9 @@ std::vector<sim::Call> session() {
     return calls;
 }
 
-std::vector<uint8_t> make_card(const testsupport::VolumeSpec& spec) {
+std::vector<uint8_t> make_card(const testsupport::VolumeSpec& shape) {
     testsupport::ScratchDir dir;
-    testsupport::Volume volume(dir.file("card.img"), spec);
+    testsupport::Volume volume(dir.file("card.img"), shape);
     volume.put("/A.TXT", testsupport::pattern(3000, 1));
     volume.mkdir("/DIR");
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
@@ -124,7 +124,7 @@ void expect_same(const Trace& native, const Trace& chip, const std::string& who)
 
 struct CardCase {
     const char* name;
-    testsupport::VolumeSpec spec;
+    testsupport::VolumeSpec shape;
     sim::CardType type;
 };
 
@@ -133,7 +133,7 @@ void PrintTo(const CardCase& c, std::ostream* out) { *out << c.name; }
 class SameAsNative : public testing::TestWithParam<CardCase> {};
 
 TEST_P(SameAsNative, WholeSessionLeavesTheSameTraces) {
-    const auto card = make_card(GetParam().spec);
+    const auto card = make_card(GetParam().shape);
     sim::NativeCpu native_cpu;
     const Trace native = run(native_cpu, card, GetParam().type);
     // The session did real work: a full read, a listing, a load.
@@ -150,12 +150,12 @@ TEST_P(SameAsNative, WholeSessionLeavesTheSameTraces) {
 }
 
 testsupport::VolumeSpec volume(int fat, uint32_t size_kib, uint32_t partition_start) {
-    testsupport::VolumeSpec spec;
-    spec.fat = fat;
-    spec.size_kib = size_kib;
-    spec.partition_start = partition_start;
-    spec.partition_type = fat == 32 ? 0x0C : 0x06;
-    return spec;
+    testsupport::VolumeSpec shape;
+    shape.fat = fat;
+    shape.size_kib = size_kib;
+    shape.partition_start = partition_start;
+    shape.partition_type = fat == 32 ? 0x0C : 0x06;
+    return shape;
 }
 
 INSTANTIATE_TEST_SUITE_P(

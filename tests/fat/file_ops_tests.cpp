@@ -17,11 +17,11 @@ constexpr uint8_t CMD17 = 17;
 constexpr uint8_t CMD24 = 24;
 
 VolumeSpec fat16_one_sector_clusters() {
-    VolumeSpec spec;
-    spec.fat = 16;
-    spec.size_kib = 4096;
-    spec.label = "OPS";
-    return spec;
+    VolumeSpec shape;
+    shape.fat = 16;
+    shape.size_kib = 4096;
+    shape.label = "OPS";
+    return shape;
 }
 
 // Root slots: 0 label, 1 A.TXT, 2 B.TXT, 3 C.TXT, 4 TEN.BIN, 5 W.BIN, 6 SIX.BIN, 7 D1, 8 end.
@@ -311,9 +311,9 @@ TEST(CardKinds, ReadAndWriteThroughByteAndBlockAddressing) {
          {sim::CardType::Mmc, sim::CardType::Sd1, sim::CardType::Sd2Byte, sim::CardType::Sd2Block}) {
         SCOPED_TRACE(static_cast<int>(type));
         ScratchDir scratch;
-        VolumeSpec spec = fat16_one_sector_clusters();
-        spec.partition_start = 63;
-        const Volume vol(scratch.file("kinds.img"), spec);
+        VolumeSpec shape = fat16_one_sector_clusters();
+        shape.partition_start = 63;
+        const Volume vol(scratch.file("kinds.img"), shape);
         const Bytes data = testsupport::pattern(3000, 8);
         vol.put("/DATA.BIN", data);
         sim::SdCardConfig config;
@@ -335,9 +335,9 @@ TEST(CardKinds, ReadAndWriteThroughByteAndBlockAddressing) {
 
 TEST(RootDirectory, EndsAtItsLastEntryWithoutEndMarker) {
     ScratchDir scratch;
-    VolumeSpec spec = fat16_one_sector_clusters();
-    spec.root_entries = 16;
-    const Volume vol(scratch.file("full.img"), spec);
+    VolumeSpec shape = fat16_one_sector_clusters();
+    shape.root_entries = 16;
+    const Volume vol(scratch.file("full.img"), shape);
     std::vector<std::pair<std::string, Bytes>> files;
     for (int i = 0; i < 15; i++) { // with the label, every slot is taken
         files.emplace_back("R" + std::to_string(i) + ".TXT",
@@ -359,10 +359,10 @@ TEST(RootDirectory, EndsAtItsLastEntryWithoutEndMarker) {
 
 TEST(Fat12, EntryStraddlingTwoFatSectorsIsReadInTwoParts) {
     ScratchDir scratch;
-    VolumeSpec spec;
-    spec.fat = 12;
-    spec.size_kib = 1024;
-    const Volume vol(scratch.file("fat12.img"), spec);
+    VolumeSpec shape;
+    shape.fat = 12;
+    shape.size_kib = 1024;
+    const Volume vol(scratch.file("fat12.img"), shape);
     vol.put("/FILLER.BIN", Bytes(338 * 512, 1)); // clusters 2 to 339
     const Bytes target = testsupport::pattern(4 * 512, 7);
     vol.put("/TARGET.BIN", target);

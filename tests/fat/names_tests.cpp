@@ -70,11 +70,11 @@ class Paths : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         scratch_ = new ScratchDir;
-        VolumeSpec spec;
-        spec.fat = 16;
-        spec.size_kib = 4096;
-        spec.label = "GHOST   TXT"; // a label whose bytes equal a file name
-        volume_ = new Volume(scratch_->file("names.img"), spec);
+        VolumeSpec shape;
+        shape.fat = 16;
+        shape.size_kib = 4096;
+        shape.label = "GHOST   TXT"; // a label whose bytes equal a file name
+        volume_ = new Volume(scratch_->file("names.img"), shape);
         volume_->put("/FILE.TXT", testsupport::pattern(20, 1));
         volume_->put("/README", testsupport::pattern(30, 2));
         volume_->mkdir("/DIR");

@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 
 struct Layout {
     std::string name;
-    VolumeSpec spec;
+    VolumeSpec shape;
 };
 
 std::ostream& operator<<(std::ostream& os, const Layout& l) { return os << l.name; }
@@ -33,7 +33,7 @@ struct Population {
 // Builds the same tree on every volume, scaled by its cluster size.
 Population populate(const Volume& vol) {
     Population pop;
-    const uint32_t bcs = static_cast<uint32_t>(vol.spec().sectors_per_cluster) * 512;
+    const uint32_t bcs = static_cast<uint32_t>(vol.shape().sectors_per_cluster) * 512;
     pop.cluster_bytes = bcs;
     uint32_t seed = 1;
     auto put = [&](const std::string& mtools_path, const std::string& module_path, size_t size) {
@@ -221,20 +221,20 @@ std::string mtools_path(const std::string& module_path) {
 
 TEST_P(RealVolume, ReadsListsSeeksAndWritesInPlace) {
     ScratchDir scratch;
-    const Volume vol(scratch.file("card.img"), GetParam().spec);
+    const Volume vol(scratch.file("card.img"), GetParam().shape);
     const Population pop = populate(vol);
     ASSERT_EQ(vol.fsck_problems(), "");
 
     FatRig rig(vol);
     ASSERT_EQ(rig.mount(), FR_OK);
-    EXPECT_EQ(rig.fs.fs_type, GetParam().spec.fat == 12 ? 1 : GetParam().spec.fat == 16 ? 2 : 3);
-    EXPECT_EQ(rig.fs.csize, GetParam().spec.sectors_per_cluster);
+    EXPECT_EQ(rig.fs.fs_type, GetParam().shape.fat == 12 ? 1 : GetParam().shape.fat == 16 ? 2 : 3);
+    EXPECT_EQ(rig.fs.csize, GetParam().shape.sectors_per_cluster);
     rig.clear_logs();
 
     check_reads(rig, pop);
     check_listings(rig, vol, pop);
     EXPECT_TRUE(chain_jumps(rig, "/FRAG/E.BIN")) << "the fragmented file should not be contiguous";
-    std::mt19937 rng(GetParam().spec.size_kib);
+    std::mt19937 rng(GetParam().shape.size_kib);
     check_seeks(rig, pop, rng);
     rig.clear_logs();
 
@@ -259,7 +259,7 @@ TEST_P(RealVolume, ReadsListsSeeksAndWritesInPlace) {
     }
 }
 
-VolumeSpec spec(int fat, int spc, uint32_t kib, uint32_t part = 0, std::string label = "") {
+VolumeSpec shape(int fat, int spc, uint32_t kib, uint32_t part = 0, std::string label = "") {
     VolumeSpec s;
     s.fat = fat;
     s.sectors_per_cluster = spc;
@@ -270,14 +270,14 @@ VolumeSpec spec(int fat, int spc, uint32_t kib, uint32_t part = 0, std::string l
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, RealVolume,
-                         ::testing::Values(Layout{"Fat12_1spc", spec(12, 1, 1024, 0, "SMALL CARD")},
-                                           Layout{"Fat12_64spc", spec(12, 64, 2048)},
-                                           Layout{"Fat12_2spc_partition", spec(12, 2, 1536, 63, "PART")},
-                                           Layout{"Fat16_1spc", spec(16, 1, 4096, 0, "SIXTEEN")},
-                                           Layout{"Fat16_4spc_partition", spec(16, 4, 10240, 2048)},
-                                           Layout{"Fat16_8spc", spec(16, 8, 20480)},
-                                           Layout{"Fat32_1spc", spec(32, 1, 34816, 0, "THIRTYTWO")},
-                                           Layout{"Fat32_1spc_partition", spec(32, 1, 36864, 2048)}),
+                         ::testing::Values(Layout{"Fat12_1spc", shape(12, 1, 1024, 0, "SMALL CARD")},
+                                           Layout{"Fat12_64spc", shape(12, 64, 2048)},
+                                           Layout{"Fat12_2spc_partition", shape(12, 2, 1536, 63, "PART")},
+                                           Layout{"Fat16_1spc", shape(16, 1, 4096, 0, "SIXTEEN")},
+                                           Layout{"Fat16_4spc_partition", shape(16, 4, 10240, 2048)},
+                                           Layout{"Fat16_8spc", shape(16, 8, 20480)},
+                                           Layout{"Fat32_1spc", shape(32, 1, 34816, 0, "THIRTYTWO")},
+                                           Layout{"Fat32_1spc_partition", shape(32, 1, 36864, 2048)}),
                          [](const auto& info) { return info.param.name; });
 
 } // namespace

@@ -179,11 +179,11 @@ TEST(SdsimCommands, RunPrintsOneLinePerCallOnOneCard) {
 
 TEST(SdsimCards, EveryKindAndPackageReadsAPartitionedFat32Card) {
     ScratchDir dir;
-    testsupport::VolumeSpec spec;
-    spec.fat = 32;
-    spec.size_kib = 40 * 1024;
-    spec.partition_start = 2048;
-    testsupport::Volume volume(dir.file("card.img"), spec);
+    testsupport::VolumeSpec shape;
+    shape.fat = 32;
+    shape.size_kib = 40 * 1024;
+    shape.partition_start = 2048;
+    testsupport::Volume volume(dir.file("card.img"), shape);
     volume.mkdir("/SUB");
     volume.put("/SUB/DEEP.TXT", {'d', 'e', 'e', 'p'});
     for (const char* options :

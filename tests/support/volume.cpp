@@ -62,30 +62,30 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ec);
 }
 
-Volume::Volume(fs::path image, const VolumeSpec& spec) : image_(std::move(image)), spec_(spec) {
+Volume::Volume(fs::path image, const VolumeSpec& shape) : image_(std::move(image)), spec_(shape) {
     fs::remove(image_);
     { std::ofstream(image_, std::ios::binary); }
-    fs::resize_file(image_, uint64_t{spec.size_kib} * 1024);
+    fs::resize_file(image_, uint64_t{shape.size_kib} * 1024);
 
-    std::string opts = "-F " + std::to_string(spec.fat) + " -s " + std::to_string(spec.sectors_per_cluster);
-    if (!spec.label.empty()) {
-        opts += " -n " + quote(spec.label);
+    std::string opts = "-F " + std::to_string(shape.fat) + " -s " + std::to_string(shape.sectors_per_cluster);
+    if (!shape.label.empty()) {
+        opts += " -n " + quote(shape.label);
     }
-    if (spec.root_entries) {
-        opts += " -r " + std::to_string(spec.root_entries);
+    if (shape.root_entries) {
+        opts += " -r " + std::to_string(shape.root_entries);
     }
-    if (spec.partition_start == 0) {
+    if (shape.partition_start == 0) {
         run("mkfs.fat " + opts + " " + quote(image_.string()));
         return;
     }
-    const uint32_t total = spec.size_kib * 2;
-    const uint32_t sectors = total - spec.partition_start;
+    const uint32_t total = shape.size_kib * 2;
+    const uint32_t sectors = total - shape.partition_start;
     std::ostringstream table;
-    table << "label: dos\nstart=" << spec.partition_start << ", size=" << sectors << ", type=" << std::hex
-          << int(spec.partition_type) << "\n";
+    table << "label: dos\nstart=" << shape.partition_start << ", size=" << sectors << ", type=" << std::hex
+          << int(shape.partition_type) << "\n";
     run("printf %s " + quote(table.str()) + " | sfdisk -q " + quote(image_.string()));
-    run("mkfs.fat " + opts + " -h " + std::to_string(spec.partition_start) + " --offset " +
-        std::to_string(spec.partition_start) + " " + quote(image_.string()) + " " +
+    run("mkfs.fat " + opts + " -h " + std::to_string(shape.partition_start) + " --offset " +
+        std::to_string(shape.partition_start) + " " + quote(image_.string()) + " " +
         std::to_string(sectors / 2));
 }
 

@@ -48,10 +48,10 @@ struct VolumeSpec {
 class Volume {
   public:
     // Formats a new image at `image`.
-    Volume(std::filesystem::path image, const VolumeSpec& spec);
+    Volume(std::filesystem::path image, const VolumeSpec& shape);
 
     const std::filesystem::path& image() const { return image_; }
-    const VolumeSpec& spec() const { return spec_; }
+    const VolumeSpec& shape() const { return spec_; }
     uint64_t volume_offset() const { return uint64_t{spec_.partition_start} * 512; }
 
     // Paths are DOS paths from the root, e.g. "/DIR/FILE.TXT"; long names make long-name entries.
