@@ -1,16 +1,11 @@
 #include "card_access.h"
 #include "diskio.h"
 #include "hw.h"
+#include "sd_commands.h"
 #include "sfr.h"
 
 namespace {
 
-constexpr uint8_t CMD0 = 0x40;
-constexpr uint8_t CMD1 = 0x41;
-constexpr uint8_t CMD8 = 0x48;
-constexpr uint8_t CMD16 = 0x50;
-constexpr uint8_t CMD58 = 0x7A;
-constexpr uint8_t ACMD41 = 0xE9;
 constexpr uint32_t HCS = 0x40000000;
 constexpr uint32_t START_ATTEMPTS = 10000;
 constexpr uint32_t START_DELAY_US = 100;

@@ -1,11 +1,10 @@
 #include "card_access.h"
 #include "diskio.h"
+#include "sd_commands.h"
 
 namespace {
 
-constexpr uint8_t CMD17 = 0x51;
 constexpr uint32_t TOKEN_POLLS = 40000;
-constexpr uint8_t DATA_TOKEN = 0xFE;
 constexpr uint32_t BLOCK_WITH_CRC = 514;
 
 // Waits for the start of the data block; false on a time-out or an error token.

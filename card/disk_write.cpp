@@ -1,10 +1,9 @@
 #include "card_access.h"
 #include "diskio.h"
+#include "sd_commands.h"
 
 namespace {
 
-constexpr uint8_t CMD24 = 0x58;
-constexpr uint8_t DATA_TOKEN = 0xFE;
 constexpr uint8_t DATA_ACCEPTED = 0x05;
 constexpr uint32_t BUSY_DELAYS = 2000;
 constexpr uint32_t BUSY_DELAY_US = 1000;

@@ -1,14 +1,11 @@
 #include "card_access.h"
 #include "diskio.h"
 #include "hw.h"
+#include "sd_commands.h"
 #include "sfr.h"
 
 namespace {
 
-constexpr uint8_t CMD0 = 0x40;
-constexpr uint8_t CMD8 = 0x48;
-constexpr uint8_t CMD55 = 0x77;
-constexpr uint8_t APP_COMMAND = 0x80;
 constexpr uint32_t RESPONSE_TRIES = 10;
 
 // The CRC byte follows from the command byte alone: CMD0 and CMD8 are only
