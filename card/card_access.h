@@ -26,3 +26,9 @@ inline uint16_t* write_count() { return reinterpret_cast<uint16_t*>(host_state_b
 inline uint32_t card_address(uint32_t sector) {
     return (*card_kind_word() & KIND_BLOCK) ? sector : sector << 9;
 }
+
+// A byte address has 32 bits: on a byte-addressed card a sector from 4 GiB on
+// would wrap onto a low sector of the card, so it is not addressable at all.
+inline bool card_addressable(uint32_t sector) {
+    return (*card_kind_word() & KIND_BLOCK) || sector < (1u << 23);
+}

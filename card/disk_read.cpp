@@ -20,9 +20,10 @@ bool wait_data_token() {
 } // namespace
 
 DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count) {
-    // Nothing outside one sector can be delivered, and there is nowhere to put
-    // it without a buffer: refuse before the card sees anything.
-    if (buff == nullptr || count == 0 || offset >= 512 || count > 512 - offset) {
+    // Nothing outside one sector, or from a sector the card cannot address,
+    // can be delivered, and there is nowhere to put it without a buffer:
+    // refuse before the card sees anything.
+    if (buff == nullptr || count == 0 || offset >= 512 || count > 512 - offset || !card_addressable(sector)) {
         return RES_PARERR;
     }
 

@@ -20,6 +20,9 @@ DRESULT send_data(const uint8_t* buff, uint32_t sc) {
 }
 
 DRESULT start_block(uint32_t sector) {
+    if (!card_addressable(sector)) {
+        return RES_PARERR; // refused before the card sees anything
+    }
     if (send_cmd(CMD24, card_address(sector)) != 0) {
         return RES_ERROR;
     }

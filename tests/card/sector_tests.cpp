@@ -161,6 +161,23 @@ TEST(SectorRead, ArgumentsOutsideOneSectorAreRefusedBeforeTheCardSeesThem) {
     EXPECT_TRUE(rig.board.pin_calls().empty());
 }
 
+// A 32-bit byte address ends at 4 GiB: sector 0x800001 would reach the card
+// as the address of sector 1.
+TEST(SectorRead, SectorsPastByteAddressingAreRefusedOnByteAddressedCards) {
+    for (CardType type : {CardType::Mmc, CardType::Sd1, CardType::Sd2Byte}) {
+        CardRig rig(patterned(8), of_type(type));
+        ASSERT_EQ(disk_initialize(), 0);
+        rig.board.clear_logs();
+        const uint16_t before = wc(rig.board);
+        uint8_t b[4];
+        EXPECT_EQ(disk_readp(b, 0x800001, 0, 4), RES_PARERR);
+        EXPECT_EQ(disk_writep(nullptr, 0x800001), RES_PARERR);
+        EXPECT_EQ(wc(rig.board), before);
+        EXPECT_TRUE(rig.board.bus().empty());
+        EXPECT_TRUE(rig.image.write_log().empty());
+    }
+}
+
 TEST(SectorWrite, WholeSectorInPiecesReachesTheImageOnlyAfterFinish) {
     for (CardType type : {CardType::Sd2Block, CardType::Sd2Byte, CardType::Mmc}) {
         CardRig rig(DiskImage::blank(16), of_type(type));
