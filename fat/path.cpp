@@ -41,7 +41,12 @@ FRESULT dir_rewind(FATFS* fs, DIR* dj) {
         return FR_DISK_ERR;
     }
     if (clst == 0 && fs->fs_type == FS_FAT32) {
+        // A root cluster outside the volume would leave sect 0 and the walk
+        // would take the card's first sector for a directory.
         clst = fs->dirbase;
+        if (clst < 2 || clst >= fs->n_fatent) {
+            return FR_DISK_ERR;
+        }
     }
     dj->clust = clst;
     dj->sect = clst ? clust2sect(fs, clst) : fs->dirbase;

@@ -68,6 +68,29 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, ClusterCount,
                                            Boundary{65524, 16, 2}, Boundary{65525, 32, 3}),
                          [](const auto& info) { return "Clusters" + std::to_string(info.param.clusters); });
 
+// The FAT32 root is a cluster like any other: one outside the volume must not
+// turn the card's first sector into a directory.
+TEST(Mount, Fat32RootClusterOutsideTheVolumeIsADiskError) {
+    for (uint32_t root : {0u, 1u, 65527u}) {
+        SCOPED_TRACE(root);
+        BootFields boot;
+        boot.clusters = 65525;
+        boot.fatsz = 512;
+        boot.root_entries = 0;
+        boot.fa54 = false;
+        boot.fa82 = true;
+        boot.root_clus = root;
+        CraftedVolume v(boot, 32);
+        FatRig rig(disk(v));
+        ASSERT_EQ(rig.mount(), FR_OK);
+        rig.clear_logs();
+        DIR dj{};
+        EXPECT_EQ(pf_opendir(&rig.fs, &dj, "/"), FR_DISK_ERR);
+        EXPECT_EQ(pf_open(&rig.fs, "/X"), FR_DISK_ERR);
+        EXPECT_EQ(rig.count(17), 0u);
+    }
+}
+
 TEST(Mount, RootEntryCountLosesItsRemainder) {
     BootFields boot;
     boot.root_entries = 520; // 32.5 sectors, counted as 32
