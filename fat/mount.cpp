@@ -113,20 +113,26 @@ FRESULT pf_mount(FATFS* fs) {
     if (rsvd + rootsects > tsect - fsize) {
         return FR_NO_FILESYSTEM;
     }
-    const uint32_t mclst = (tsect - fsize - rsvd - rootsects) / csize;
+    const uint32_t n_fatent = (tsect - fsize - rsvd - rootsects) / csize + 2;
+    uint8_t fs_type = FS_FAT12;
+    if (n_fatent >= 0xFF7) {
+        fs_type = FS_FAT16;
+    }
+    if (n_fatent >= 0xFFF7) {
+        fs_type = FS_FAT32;
+    }
+    // Only a FAT32 boot record leaves the 16-bit FAT size 0. A volume made in
+    // one layout whose cluster count implies another would have every chain
+    // misread, and writes along them would land in other files.
+    if ((fs_type == FS_FAT32) != (ld_word(buf + BPB_FAT_SZ16) == 0)) {
+        return FR_NO_FILESYSTEM;
+    }
 
     fs->csize = csize;
     fs->n_rootdir = n_rootdir;
-    fs->n_fatent = mclst + 2;
+    fs->n_fatent = n_fatent;
     fs->fatbase = bsect + rsvd;
     fs->database = fs->fatbase + fsize + rootsects;
-    uint8_t fs_type = FS_FAT12;
-    if (fs->n_fatent >= 0xFF7) {
-        fs_type = FS_FAT16;
-    }
-    if (fs->n_fatent >= 0xFFF7) {
-        fs_type = FS_FAT32;
-    }
     fs->dirbase = fs_type == FS_FAT32 ? ld_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
     fs->fs_type = fs_type;
     return FR_OK;

@@ -170,10 +170,11 @@ TEST(Mount, BadGeometryIsRefusedAndLeavesNothingMounted) {
         const char* what;
         uint8_t csize;
         uint32_t total;
+        bool fat32_record = false; // FAT size only in the 32-bit field, as mkfs.fat -F 32 writes it
     };
-    for (const Case c :
-         {Case{"no sectors per cluster", 0, 0}, Case{"three sectors per cluster", 3, 0},
-          Case{"96 sectors per cluster", 96, 0}, Case{"system area beyond the total", 1, 20}}) {
+    for (const Case c : {Case{"no sectors per cluster", 0, 0}, Case{"three sectors per cluster", 3, 0},
+                         Case{"96 sectors per cluster", 96, 0}, Case{"system area beyond the total", 1, 20},
+                         Case{"FAT32 record with a FAT12 cluster count", 1, 0, true}}) {
         SCOPED_TRACE(c.what);
         BootFields good;
         good.clusters = 50;
@@ -192,6 +193,12 @@ TEST(Mount, BadGeometryIsRefusedAndLeavesNothingMounted) {
         if (c.total) {
             boot_sector[19] = static_cast<uint8_t>(c.total);
             boot_sector[20] = 0;
+        }
+        if (c.fat32_record) {
+            boot_sector[36] = boot_sector[22];
+            boot_sector[37] = boot_sector[23];
+            boot_sector[38] = boot_sector[39] = 0;
+            boot_sector[22] = boot_sector[23] = 0;
         }
         rig.card.image.write_sector(0, boot_sector);
         EXPECT_EQ(rig.mount(), FR_NO_FILESYSTEM);
