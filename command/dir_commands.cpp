@@ -34,7 +34,13 @@ void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name) {
 
 void mode_readdir(STATE_BLOCK* sb, uint8_t* p1) {
     FILINFO* const info = &sb->fileinfo;
-    errstring(pf_readdir(&sb->FatFs, &sb->DIRFS, info));
+    const FRESULT res = pf_readdir(&sb->FatFs, &sb->DIRFS, info);
+    errstring(res);
+    if (res == FR_NOT_ENABLED) {
+        // No volume is mounted, so the entry kept from an earlier listing would
+        // come back on every call and the listing would never end.
+        return;
+    }
     if (info->fattrib == ATTR_SKIPPED_ONCE) {
         errstring(pf_readdir(&sb->FatFs, &sb->DIRFS, info));
     }

@@ -115,4 +115,20 @@ TEST(Directory, AFailedOpenListsNothingOfTheDirectoryWhereTheSearchStopped) {
     }
 }
 
+TEST(Directory, WithoutAMountedVolumeTheListingEnds) {
+    Bench b;
+    b.volume().put("/A.TXT", bytes("a"));
+    b.volume().put("/B.TXT", bytes("b"));
+    b.insert_card();
+    b.call(MODE_OPENDIR, sim::counted("/"));
+    EXPECT_EQ(next_entry(b), "A.TXT");
+    b.board().set_chip_select_option(e2e::CS_PIN + 1); // the card no longer answers
+    b.call(MODE_OPENDIR, sim::counted("/"));
+    EXPECT_EQ(b.console(), "Not Ready\r\nNot Enabled\r\n");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(next_entry(b), ""); // not A.TXT once more, and again
+        EXPECT_EQ(b.console(), "Not Enabled\r\n");
+    }
+}
+
 } // namespace

@@ -60,6 +60,9 @@ TEST(SdsimUsage, ProblemsWithTheToolsOwnInputExitWithStatus2) {
     expect_tool_error(sdsim(dir, "--card missing.img ls"), "missing.img");
     expect_tool_error(sdsim(dir, "run no-such-script"), "no-such-script");
     expect_tool_error(sdsim(dir, "save SAVED.PRG no-such-text"), "no-such-text");
+    // A file that opens but cannot be read is no empty program or script.
+    expect_tool_error(sdsim(dir, "save SAVED.PRG ."), "cannot read program text '.'");
+    expect_tool_error(sdsim(dir, "run ."), "cannot read script '.'");
     // A broken script runs no call at all.
     expect_tool_error(sdsim(dir, "run -", "open HELLO.TXT\nread 0\n"), "script line 2");
     expect_tool_error(sdsim(dir, "run -", "open HELLO.TXT\nwrite 0 bad\\q\n"), "script line 2");

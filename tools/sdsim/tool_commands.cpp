@@ -1,6 +1,8 @@
 #include "tool_commands.h"
 
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 
 #include "script.h"
@@ -15,8 +17,18 @@ constexpr int32_t CAT_PIECE = 512;
 // A directory holds at most 65,536 entries; a longer listing means a looped chain.
 constexpr int MAX_LISTING = 65536;
 
-std::string read_stream(std::istream& in) {
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// A read error must not pass for empty input: a save would then clear the file.
+std::string read_stream(std::istream& in, const std::string& what) {
+    try {
+        std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        // Standard input reads through stdio, which reports an error only there.
+        if (&in == &std::cin && std::ferror(stdin)) {
+            throw ToolError("cannot read " + what + " from standard input");
+        }
+        return text;
+    } catch (const std::ios_base::failure&) {
+        throw ToolError("cannot read " + what);
+    }
 }
 
 std::string read_file(const std::string& path, const std::string& what) {
@@ -24,7 +36,7 @@ std::string read_file(const std::string& path, const std::string& what) {
     if (!in) {
         throw ToolError("cannot read " + what + " '" + path + "'");
     }
-    return read_stream(in);
+    return read_stream(in, what + " '" + path + "'");
 }
 
 void put(std::ostream& out, const std::vector<uint8_t>& bytes) {
@@ -68,17 +80,17 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
         }
     } else if (c == "write") {
         parse_int32(a[1], "POS");
-        const std::string data = read_stream(in);
+        const std::string data = read_stream(in, "the data to write");
         if (data.size() > max_transfer()) {
             throw ToolError("a write moves at most " + std::to_string(max_transfer()) + " bytes");
         }
         prepared.input.assign(data.begin(), data.end());
     } else if (c == "save") {
         const std::string text =
-            a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in);
+            a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in, "program text");
         prepared.lines = split_lines(text);
     } else if (c == "run") {
-        prepared.script = a[0] == "-" ? read_stream(in) : read_file(a[0], "script");
+        prepared.script = a[0] == "-" ? read_stream(in, "script") : read_file(a[0], "script");
         parse_script(prepared.script);
     }
     // Every command but run names a file or directory first.
