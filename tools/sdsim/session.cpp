@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <filesystem>
+#include <iostream>
 #include <stdexcept>
 
 #include "cpu_factory.h"
@@ -64,6 +65,11 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     if (!result.messages.empty()) {
         printed_any_ = true;
         console_ << result.messages << std::flush;
+    }
+    // Limits of the virtual host (its program memory, its allocation arena)
+    // are the bench's, not the module's: say so rather than cut silently.
+    for (; faults_reported_ < board_.faults().size(); ++faults_reported_) {
+        std::cerr << "sdsim: virtual board: " << board_.faults()[faults_reported_] << '\n';
     }
     return returned;
 }

@@ -57,6 +57,7 @@ class Session {
     std::unique_ptr<sim::Cpu> cpu_;
     std::ostream& console_;
     bool printed_any_ = false;
+    size_t faults_reported_ = 0;
 };
 
 // Largest data a single read or write can move: the size of the argument buffer.
