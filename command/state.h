@@ -12,7 +12,7 @@ struct STATE_BLOCK {
     uint8_t unused_head[0x50];
     FATFS FatFs; // 0x50: mounted volume and open file
     uint8_t unused_after_fatfs[0x80 - 0x7C];
-    union { // DIR holds a pointer: 20 bytes on the chip, more on the PC
+    union {        // DIR holds a pointer: 20 bytes on the chip, more on the PC
         DIR DIRFS; // 0x80: the directory being listed
         uint8_t dirfs_room[0xA0 - 0x80];
     };
