@@ -5,11 +5,10 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
   libunicorn-dev
   dosfstools mtools fdisk
-  sigrok-cli
   clang-format
 )
 
