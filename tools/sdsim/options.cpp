@@ -1,23 +1,18 @@
 #include "options.h"
 
-#include <map>
-
+#include "arg_count.h"
 #include "tool_error.h"
 
 namespace sdsim {
 
 namespace {
 
-struct CommandShape {
-    size_t min_args, max_args;
-};
-
-const std::map<std::string, CommandShape>& command_shapes() {
-    static const std::map<std::string, CommandShape> shapes = {
+const ArgCounts& command_arg_counts() {
+    static const ArgCounts counts = {
         {"ls", {0, 1}},   {"cat", {1, 1}},  {"read", {3, 3}}, {"write", {2, 2}},
         {"load", {1, 1}}, {"save", {1, 2}}, {"run", {1, 1}},
     };
-    return shapes;
+    return counts;
 }
 
 CardKind parse_kind(const std::string& text) {
@@ -75,13 +70,9 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     options.command = argv[i++];
     options.args.assign(argv.begin() + static_cast<std::ptrdiff_t>(i), argv.end());
-    const auto shape = command_shapes().find(options.command);
-    if (shape == command_shapes().end()) {
-        throw ToolError("unknown command '" + options.command + "' (see sdsim --help)");
-    }
-    if (options.args.size() < shape->second.min_args || options.args.size() > shape->second.max_args) {
-        throw ToolError("wrong number of arguments for '" + options.command + "' (see sdsim --help)");
-    }
+    const std::string hint = " (see sdsim --help)";
+    check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", hint), options.args,
+                    options.command, hint);
     return options;
 }
 

@@ -1,8 +1,8 @@
 #include "script.h"
 
-#include <map>
 #include <sstream>
 
+#include "arg_count.h"
 #include "text_format.h"
 #include "tool_error.h"
 
@@ -10,16 +10,12 @@ namespace sdsim {
 
 namespace {
 
-struct StepShape {
-    size_t min_args, max_args;
-};
-
-const std::map<std::string, StepShape>& step_shapes() {
-    static const std::map<std::string, StepShape> shapes = {
+const ArgCounts& step_arg_counts() {
+    static const ArgCounts counts = {
         {"setcs", {1, 1}},   {"open", {0, 1}}, {"read", {2, 2}}, {"write", {2, 2}}, {"opendir", {0, 1}},
         {"readdir", {0, 0}}, {"load", {0, 1}}, {"save", {0, 1}}, {"call", {1, 1}},
     };
-    return shapes;
+    return counts;
 }
 
 std::vector<std::string> words(const std::string& text) {
@@ -35,10 +31,7 @@ ScriptStep parse_step(int line_number, const std::string& line) {
     ScriptStep step{line_number, line, {}, words(line)};
     step.word = step.args.front();
     step.args.erase(step.args.begin());
-    const auto shape = step_shapes().find(step.word);
-    if (shape == step_shapes().end()) {
-        throw ToolError("unknown step '" + step.word + "'");
-    }
+    const ArgCount& count = arg_count_of(step_arg_counts(), step.word, "step", "");
     if (step.word == "write") {
         // The text is the rest of the line after the position, spaces included.
         const size_t word_end = line.find_first_not_of(" \t", line.find(step.word) + step.word.size());
@@ -49,9 +42,7 @@ ScriptStep parse_step(int line_number, const std::string& line) {
         }
         step.args = {line.substr(word_end, pos_end - word_end), line.substr(pos_end + 1)};
     }
-    if (step.args.size() < shape->second.min_args || step.args.size() > shape->second.max_args) {
-        throw ToolError("wrong number of arguments for '" + step.word + "'");
-    }
+    check_arg_count(count, step.args, step.word, "");
     // Numbers and texts are checked now, so that a broken script runs no call at all.
     if (step.word == "setcs" || step.word == "call") {
         parse_int32(step.args[0], step.word + "'s argument");
