@@ -14,6 +14,16 @@ using Bytes = std::vector<uint8_t>;
 
 sim::DiskImage disk(CraftedVolume& v) { return sim::DiskImage::from_bytes(v.bytes()); }
 
+// A small FAT12 volume whose root holds FILE.TXT, 10 bytes in cluster 2.
+sim::DiskImage one_file_disk() {
+    BootFields boot;
+    boot.clusters = 50;
+    CraftedVolume v(boot, 12);
+    v.entry(v.rootbase(), 0, "FILE    TXT", 0x20, 2, 10);
+    v.chain({2});
+    return disk(v);
+}
+
 struct Boundary {
     uint32_t clusters;
     int bits;
@@ -176,12 +186,7 @@ TEST(Mount, BadGeometryIsRefusedAndLeavesNothingMounted) {
                          Case{"96 sectors per cluster", 96, 0}, Case{"system area beyond the total", 1, 20},
                          Case{"FAT32 record with a FAT12 cluster count", 1, 0, true}}) {
         SCOPED_TRACE(c.what);
-        BootFields good;
-        good.clusters = 50;
-        CraftedVolume v(good, 12);
-        v.entry(v.rootbase(), 0, "FILE    TXT", 0x20, 2, 10);
-        v.chain({2});
-        FatRig rig(disk(v));
+        FatRig rig(one_file_disk());
         ASSERT_EQ(rig.mount(), FR_OK);
         ASSERT_EQ(pf_open(&rig.fs, "FILE.TXT"), FR_OK);
         DIR dj{};
@@ -219,12 +224,7 @@ TEST(Mount, BadGeometryIsRefusedAndLeavesNothingMounted) {
 }
 
 TEST(Mount, CardThatDoesNotComeUpLeavesNothingMounted) {
-    BootFields boot;
-    boot.clusters = 50;
-    CraftedVolume v(boot, 12);
-    v.entry(v.rootbase(), 0, "FILE    TXT", 0x20, 2, 10);
-    v.chain({2});
-    FatRig rig(disk(v));
+    FatRig rig(one_file_disk());
     ASSERT_EQ(rig.mount(), FR_OK);
     ASSERT_EQ(pf_open(&rig.fs, "FILE.TXT"), FR_OK);
     rig.card.card.config().faults.never_ready = true;
@@ -234,12 +234,7 @@ TEST(Mount, CardThatDoesNotComeUpLeavesNothingMounted) {
 }
 
 TEST(Mount, RemountClosesTheOpenFile) {
-    BootFields boot;
-    boot.clusters = 50;
-    CraftedVolume v(boot, 12);
-    v.entry(v.rootbase(), 0, "FILE    TXT", 0x20, 2, 10);
-    v.chain({2});
-    FatRig rig(disk(v));
+    FatRig rig(one_file_disk());
     ASSERT_EQ(rig.mount(), FR_OK);
     ASSERT_EQ(pf_open(&rig.fs, "FILE.TXT"), FR_OK);
     ASSERT_EQ(rig.mount(), FR_OK);
