@@ -1,10 +1,13 @@
 #include "e2e_bench.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "ram_layout.h"
 #include "sdtypes.h"
 #include "state_offsets.h"
+#include "write_guard.h"
 
 namespace e2e {
 
@@ -22,6 +25,8 @@ Bench::Bench(const testsupport::VolumeSpec& shape)
 void Bench::insert_card(sim::SdCardConfig config) {
     image_ = std::make_unique<sim::DiskImage>(sim::DiskImage::open_file(volume_.image().string()));
     card_ = std::make_unique<sim::SdCard>(*image_, config);
+    card_->allow_writes({}); // until a file is opened
+    testsupport::fail_on_refused_writes(*card_);
     board_.attach(card_.get(), CS_PIN);
     board_.set_chip_select_option(CS_PIN);
 }
@@ -30,10 +35,17 @@ sim::Returned Bench::call(int32_t mode, std::vector<uint8_t> p1, int32_t p2, int
     board_.clear_logs();
     if (card_) {
         card_->clear_logs();
+        if ((mode == MODE_OPEN || mode == MODE_SAVE) && !p1.empty()) {
+            const size_t n = std::min<size_t>(p1[0], p1.size() - 1);
+            testsupport::allow_writes_to(*card_, *image_, std::string(p1.begin() + 1, p1.begin() + 1 + n));
+        }
     }
     sim::Returned r = sim::invoke(board_, *cpu_, {mode, std::move(p1), p2, p3, p4});
     if (card_) {
         for (const sim::CardViolation& v : card_->violations()) {
+            if (v.kind == sim::Violation::WriteNotAllowed) {
+                continue; // already failed the test when it happened
+            }
             ADD_FAILURE() << "command " << mode << ": card protocol violation " << sim::violation_name(v.kind)
                           << ": " << v.detail;
         }

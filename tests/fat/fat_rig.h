@@ -23,6 +23,9 @@ struct FatRig {
     // Whatever a test did, the file system must have kept the card's protocol.
     ~FatRig() {
         for (const auto& v : card.card.violations()) {
+            if (v.kind == sim::Violation::WriteNotAllowed) {
+                continue; // failed the test when it happened
+            }
             ADD_FAILURE() << "card protocol violated: " << sim::violation_name(v.kind) << " " << v.detail;
         }
     }

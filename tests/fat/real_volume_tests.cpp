@@ -7,6 +7,7 @@
 #include <random>
 
 #include "fat_rig.h"
+#include "write_guard.h"
 
 namespace {
 
@@ -176,6 +177,7 @@ std::map<std::string, Bytes> write_in_place(FatRig& rig, const Population& pop) 
     // BIG: three whole sectors across the end of the first cluster, then 100 +
     // 412 bytes that make one sector, then a 700-byte write and a finish.
     Bytes big = pop.files.at("/BIG.BIN");
+    testsupport::allow_writes_to(rig.card.card, rig.card.image, "/BIG.BIN");
     EXPECT_EQ(pf_open(&rig.fs, "/BIG.BIN"), FR_OK);
     const Bytes a = testsupport::pattern(1536, 501);
     EXPECT_EQ(pf_lseek(&rig.fs, bcs - 512), FR_OK);
@@ -202,6 +204,7 @@ std::map<std::string, Bytes> write_in_place(FatRig& rig, const Population& pop) 
 
     // E: the whole fragmented file rewritten in 1000-byte pieces.
     const Bytes e = testsupport::pattern(pop.files.at("/FRAG/E.BIN").size(), 504);
+    testsupport::allow_writes_to(rig.card.card, rig.card.image, "/FRAG/E.BIN");
     EXPECT_EQ(pf_open(&rig.fs, "/FRAG/E.BIN"), FR_OK);
     for (size_t done = 0; done < e.size(); done += bw) {
         EXPECT_EQ(pf_write(&rig.fs, e.data() + done, 1000, &bw), FR_OK);
@@ -226,6 +229,8 @@ TEST_P(RealVolume, ReadsListsSeeksAndWritesInPlace) {
     ASSERT_EQ(vol.fsck_problems(), "");
 
     FatRig rig(vol);
+    rig.card.card.allow_writes({}); // reading, listing and seeking write nothing
+    testsupport::fail_on_refused_writes(rig.card.card);
     ASSERT_EQ(rig.mount(), FR_OK);
     EXPECT_EQ(rig.fs.fs_type, GetParam().shape.fat == 12 ? 1 : GetParam().shape.fat == 16 ? 2 : 3);
     EXPECT_EQ(rig.fs.csize, GetParam().shape.sectors_per_cluster);
