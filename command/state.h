@@ -10,9 +10,8 @@
 
 struct STATE_BLOCK {
     uint8_t unused_head[0x50];
-    FATFS FatFs; // 0x50: mounted volume and open file
-    uint8_t unused_after_fatfs[0x80 - 0x7C];
-    union {        // DIR holds a pointer: 20 bytes on the chip, more on the PC
+    FATFS FatFs;   // 0x50: mounted volume and open file
+    union {        // DIR holds a pointer: 24 bytes on the chip, more on the PC
         DIR DIRFS; // 0x80: the directory being listed
         uint8_t dirfs_room[0xA0 - 0x80];
     };
@@ -25,7 +24,7 @@ struct STATE_BLOCK {
 };
 
 static_assert(offsetof(STATE_BLOCK, FatFs) == 0x50);
-static_assert(offsetof(STATE_BLOCK, FatFs) + sizeof(FATFS) == 0x7C);
+static_assert(offsetof(STATE_BLOCK, FatFs) + sizeof(FATFS) == 0x80);
 static_assert(offsetof(STATE_BLOCK, DIRFS) == 0x80);
 static_assert(offsetof(STATE_BLOCK, DIRFS) + sizeof(DIR) <= 0xA0, "DIRFS must not reach fileinfo");
 static_assert(offsetof(STATE_BLOCK, fileinfo) == 0xA0);
@@ -34,7 +33,7 @@ static_assert(offsetof(STATE_BLOCK, append_pos) == STATE_APPEND_POS);
 static_assert(offsetof(STATE_BLOCK, card_kind) == STATE_CARD_KIND);
 static_assert(sizeof(STATE_BLOCK) == STATE_BLOCK_SIZE);
 #if defined(__mips__)
-static_assert(sizeof(DIR) == 20, "DIR is 20 bytes on the chip");
+static_assert(sizeof(DIR) == 24, "DIR is 24 bytes on the chip");
 #endif
 
 inline STATE_BLOCK* state_block() { return reinterpret_cast<STATE_BLOCK*>(host_state_block()); }

@@ -46,6 +46,25 @@ uint32_t get_fat(FATFS* fs, uint32_t clst) {
     }
 }
 
+// A corrupt FAT can link a chain back into itself; followed blindly, a seek or
+// a lookup would then run for hours. `pos` is the byte offset, within the file
+// or directory, where the cluster asked for begins; the chain's first cluster
+// (offset 0) is where the caller set *mark. Brent's check: *mark holds the
+// cluster last reached at a power-of-two step, and meeting it again is a loop,
+// caught within about twice the loop and its lead-in. No chain without a loop
+// has more steps than the volume has clusters.
+uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t pos, uint32_t* mark) {
+    const uint32_t step = pos / SECTOR_SIZE / fs->csize;
+    const uint32_t next = get_fat(fs, clst);
+    if (next == *mark || step > fs->n_fatent - 2) {
+        return 1;
+    }
+    if ((step & (step - 1)) == 0) {
+        *mark = next;
+    }
+    return next;
+}
+
 uint32_t clust2sect(FATFS* fs, uint32_t clst) {
     clst -= 2;
     if (clst >= fs->n_fatent - 2) {

@@ -49,7 +49,10 @@ void get_fileinfo(DIR* dj, const uint8_t* dir, FILINFO* fno) {
     char* p = fno->fname;
     if (dj->sect) {
         for (uint32_t i = 0; i < 8 && dir[i] != ' '; i++) {
-            *p++ = static_cast<char>(dir[i] == NAME_KANJI_E5 ? NAME_DELETED : dir[i]);
+            *p++ = static_cast<char>(dir[i]);
+        }
+        if (dir[0] == NAME_KANJI_E5) {
+            fno->fname[0] = static_cast<char>(NAME_DELETED);
         }
         if (dir[8] != ' ') {
             *p++ = '.';

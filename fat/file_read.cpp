@@ -42,6 +42,7 @@ FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
     }
     // Nowhere to put the bytes: refused before the card or the file moves.
     if (!rbuff) {
+        fs->flag = 0;
         return FR_DISK_ERR;
     }
     const uint32_t remain = fs->fsize - fs->fptr;
@@ -95,10 +96,11 @@ FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
     } else {
         clst = fs->org_clust;
         fs->curr_clust = clst;
+        fs->mark = clst;
     }
     // Stopping at a rest of exactly bcs keeps curr_clust at the cluster that ends at the target.
     while (ofs > bcs) {
-        clst = get_fat(fs, clst);
+        clst = chain_next(fs, clst, fs->fptr + bcs, &fs->mark);
         if (clst < 2 || clst >= fs->n_fatent) {
             fs->flag = 0;
             return FR_DISK_ERR;

@@ -33,7 +33,7 @@ FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw) {
     }
     // The sector stream would take a null source for the start of another sector.
     if (!p) {
-        return FR_DISK_ERR;
+        return fail(fs);
     }
 
     // Without a sector in progress, writing starts at the head of the sector

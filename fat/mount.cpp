@@ -103,7 +103,7 @@ FRESULT pf_mount(FATFS* fs) {
     }
     const uint32_t rsvd = ld_word(buf + BPB_RSVD_SEC_CNT);
     const uint16_t n_rootdir = ld_word(buf + BPB_ROOT_ENT_CNT);
-    const uint32_t rootsects = n_rootdir / ENTRIES_PER_SECTOR;
+    const uint32_t rootsects = (n_rootdir + ENTRIES_PER_SECTOR - 1) / ENTRIES_PER_SECTOR;
 
     // The system area must fit in the volume; checked piecewise so that no sum wraps.
     if (nfats != 0 && fatsz > tsect / nfats) {
@@ -123,8 +123,12 @@ FRESULT pf_mount(FATFS* fs) {
     }
     // Only a FAT32 boot record leaves the 16-bit FAT size 0. A volume made in
     // one layout whose cluster count implies another would have every chain
-    // misread, and writes along them would land in other files.
-    if ((fs_type == FS_FAT32) != (ld_word(buf + BPB_FAT_SZ16) == 0)) {
+    // misread, and writes along them would land in other files. The root entry
+    // count is 0 exactly on FAT32: a FAT12/16 volume without one would have its
+    // data area begin on its root directory, a FAT32 one with one would have
+    // it begin past its first clusters.
+    const bool fat32 = ld_word(buf + BPB_FAT_SZ16) == 0;
+    if ((fs_type == FS_FAT32) != fat32 || (n_rootdir == 0) != fat32) {
         return FR_NO_FILESYSTEM;
     }
 

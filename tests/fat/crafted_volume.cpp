@@ -23,7 +23,8 @@ CraftedVolume::CraftedVolume(const BootFields& boot, int bits, uint32_t bsect)
     : boot_(boot), bits_(bits), bsect_(bsect) {
     uint32_t total = boot.total;
     if (total == 0) {
-        total = boot.rsvd + boot.fatsz * boot.nfats + boot.root_entries / 16 + boot.clusters * boot.csize;
+        total =
+            boot.rsvd + boot.fatsz * boot.nfats + (boot.root_entries + 15u) / 16 + boot.clusters * boot.csize;
     }
     const uint64_t last_cluster_end = uint64_t{database()} + uint64_t{boot.clusters} * boot.csize;
     image_.assign((std::max<uint64_t>(bsect + total, last_cluster_end) + 1) * 512, 0);

@@ -29,7 +29,7 @@ class CraftedVolume {
 
     uint32_t fatbase() const { return bsect_ + boot_.rsvd; }
     uint32_t rootbase() const { return fatbase() + boot_.fatsz * boot_.nfats; }
-    uint32_t database() const { return rootbase() + boot_.root_entries / 16; }
+    uint32_t database() const { return rootbase() + (boot_.root_entries + 15u) / 16; }
     uint32_t cluster_sector(uint32_t clst) const { return database() + (clst - 2) * boot_.csize; }
 
     void set_fat(uint32_t clst, uint32_t value);

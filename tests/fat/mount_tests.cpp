@@ -4,6 +4,7 @@
 
 #include "crafted_volume.h"
 #include "fat_rig.h"
+#include "write_guard.h"
 
 namespace {
 
@@ -101,22 +102,33 @@ TEST(Mount, Fat32RootClusterOutsideTheVolumeIsADiskError) {
     }
 }
 
-TEST(Mount, RootEntryCountLosesItsRemainder) {
-    BootFields boot;
-    boot.root_entries = 520; // 32.5 sectors, counted as 32
-    boot.clusters = 100;
-    CraftedVolume v(boot, 16);
-    ASSERT_EQ(v.database(), v.rootbase() + 32);
-    v.chain({2});
-    v.entry(v.rootbase(), 0, "DATA    BIN", 0x20, 2, 300);
-    const Bytes data = testsupport::pattern(300, 5);
-    v.write(v.cluster_sector(2), 0, data);
+// Rounded down, the data area would begin on the root directory's last sector
+// and a write into a file's first cluster would land there.
+TEST(Mount, RootDirectoryTakesEveryStartedSector) {
+    for (const uint16_t entries : {520, 17}) {
+        SCOPED_TRACE(entries);
+        BootFields boot;
+        boot.root_entries = entries;
+        boot.clusters = 100;
+        CraftedVolume v(boot, 16);
+        v.chain({2});
+        v.entry(v.rootbase(), 0, "DATA    BIN", 0x20, 2, 300);
+        const Bytes data = testsupport::pattern(300, 5);
+        v.write(v.cluster_sector(2), 0, data);
 
-    FatRig rig(disk(v));
-    ASSERT_EQ(rig.mount(), FR_OK);
-    EXPECT_EQ(rig.fs.n_rootdir, 520);
-    EXPECT_EQ(rig.fs.database, v.rootbase() + 32);
-    EXPECT_EQ(fattest::read_file(rig.fs, "/DATA.BIN", 512), data);
+        FatRig rig(disk(v));
+        testsupport::allow_writes_to(rig.card.card, rig.card.image, "DATA.BIN");
+        ASSERT_EQ(rig.mount(), FR_OK);
+        EXPECT_EQ(rig.fs.database, v.rootbase() + (entries + 15u) / 16);
+        EXPECT_EQ(fattest::read_file(rig.fs, "/DATA.BIN", 512), data);
+        const Bytes last_root_sector = rig.card.image.read_sector(v.database() - 1);
+        ASSERT_EQ(pf_lseek(&rig.fs, 0), FR_OK);
+        uint32_t bw = 0;
+        EXPECT_EQ(pf_write(&rig.fs, data.data(), 10, &bw), FR_OK);
+        EXPECT_EQ(pf_write(&rig.fs, nullptr, 0, &bw), FR_OK);
+        EXPECT_EQ(rig.card.image.read_sector(v.database() - 1), last_root_sector);
+        EXPECT_EQ(fattest::read_file(rig.fs, "/DATA.BIN", 512).size(), 300u);
+    }
 }
 
 TEST(Mount, FaMarkerAtEitherOffsetIsEnough) {
@@ -181,10 +193,12 @@ TEST(Mount, BadGeometryIsRefusedAndLeavesNothingMounted) {
         uint8_t csize;
         uint32_t total;
         bool fat32_record = false; // FAT size only in the 32-bit field, as mkfs.fat -F 32 writes it
+        bool no_root_entries = false;
     };
     for (const Case c : {Case{"no sectors per cluster", 0, 0}, Case{"three sectors per cluster", 3, 0},
                          Case{"96 sectors per cluster", 96, 0}, Case{"system area beyond the total", 1, 20},
-                         Case{"FAT32 record with a FAT12 cluster count", 1, 0, true}}) {
+                         Case{"FAT32 record with a FAT12 cluster count", 1, 0, true},
+                         Case{"FAT12 record without root entries", 1, 0, false, true}}) {
         SCOPED_TRACE(c.what);
         FatRig rig(one_file_disk());
         ASSERT_EQ(rig.mount(), FR_OK);
@@ -204,6 +218,9 @@ TEST(Mount, BadGeometryIsRefusedAndLeavesNothingMounted) {
             boot_sector[37] = boot_sector[23];
             boot_sector[38] = boot_sector[39] = 0;
             boot_sector[22] = boot_sector[23] = 0;
+        }
+        if (c.no_root_entries) {
+            boot_sector[17] = boot_sector[18] = 0;
         }
         rig.card.image.write_sector(0, boot_sector);
         EXPECT_EQ(rig.mount(), FR_NO_FILESYSTEM);

@@ -76,6 +76,7 @@ class Paths : public ::testing::Test {
         shape.label = "GHOST   TXT"; // a label whose bytes equal a file name
         volume_ = new Volume(scratch_->file("names.img"), shape);
         volume_->put("/FILE.TXT", testsupport::pattern(20, 1));
+        volume_->put("/GONE.TXT", testsupport::pattern(70, 6));
         volume_->put("/README", testsupport::pattern(30, 2));
         volume_->mkdir("/DIR");
         volume_->put("/DIR/X.TXT", testsupport::pattern(40, 3));
@@ -83,6 +84,7 @@ class Paths : public ::testing::Test {
         volume_->put("/A.B/X", testsupport::pattern(50, 4));
         volume_->mkdir("/NAME.TEX");
         volume_->put("/NAME.TEX/INNER", testsupport::pattern(60, 5));
+        volume_->remove("/GONE.TXT"); // last, so that no new entry takes the slot it leaves
     }
     static void TearDownTestSuite() {
         delete volume_;
@@ -116,7 +118,7 @@ TEST_F(Paths, CaseAndLeadingSlashOrSpacesDoNotMatter) {
 TEST_F(Paths, EmptySegmentsAndUnknownNamesFindNothing) {
     const std::string no_file = "error " + std::to_string(FR_NO_FILE);
     for (const char* p : {"//FILE.TXT", "DIR/", "DIR", "..", "/DIR/../FILE.TXT", "ABCDEFGHI.TXT", "NAME.TEXT",
-                          "FILE.TXT/X", "GHOST.TXT", "", "/", "   ", "MISSING"}) {
+                          "FILE.TXT/X", "GHOST.TXT", "", "/", "   ", "MISSING", "\xE5ONE.TXT"}) {
         EXPECT_EQ(open(p), no_file) << '"' << p << '"';
         EXPECT_EQ(rig_.fs.flag, 0) << p;
     }
