@@ -10,6 +10,7 @@ packages=(
   libunicorn-dev
   dosfstools mtools fdisk
   clang-format
+  clang libclang-rt-14-dev
 )
 
 missing=()

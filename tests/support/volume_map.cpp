@@ -66,10 +66,12 @@ struct Entry {
     bool directory;
 };
 
-// The live, non-volume entry named `name` in the directory starting at
-// `cluster` (0: the fixed root directory).
-std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
-                          const std::string& name) {
+// The sectors of the directory starting at `cluster`; 0 is the root.
+std::vector<uint64_t> directory_sectors(const sim::DiskImage& image, const VolumeGeometry& geo,
+                                        uint32_t cluster) {
+    if (cluster == 0 && geo.fat_bits == 32) {
+        cluster = geo.root_cluster;
+    }
     std::vector<uint64_t> sectors;
     if (cluster == 0) {
         for (uint32_t i = 0; i < geo.root_sectors; i++) {
@@ -79,7 +81,13 @@ std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo
         const std::vector<uint32_t> chain = chain_in_order(image, geo, cluster);
         sectors.assign(chain.begin(), chain.end());
     }
-    for (uint64_t s : sectors) {
+    return sectors;
+}
+
+// The live, non-volume entry named `name` in the directory starting at `cluster`.
+std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
+                          const std::string& name) {
+    for (uint64_t s : directory_sectors(image, geo, cluster)) {
         const std::vector<uint8_t> data = sector(image, s);
         for (size_t at = 0; at < 512; at += 32) {
             if (data[at] == 0x00) {
@@ -100,6 +108,34 @@ std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo
         }
     }
     return std::nullopt;
+}
+
+// Adds the chains of the files below the directory at `cluster`; `seen` keeps
+// a corrupt tree whose directories contain each other from recursing forever.
+void collect_files(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
+                   std::set<uint32_t>& seen, std::set<uint32_t>& out) {
+    if (!seen.insert(cluster).second) {
+        return;
+    }
+    for (uint64_t s : directory_sectors(image, geo, cluster)) {
+        const std::vector<uint8_t> data = sector(image, s);
+        for (size_t at = 0; at < 512; at += 32) {
+            if (data[at] == 0x00) {
+                return;
+            }
+            if (data[at] == 0xE5 || data[at] == '.' || (data[at + 11] & 0x08) != 0) {
+                continue;
+            }
+            const uint32_t hi = geo.fat_bits == 32 ? u16(data, at + 20) : 0;
+            const uint32_t first = (hi << 16) | u16(data, at + 26);
+            if (data[at + 11] & 0x10) {
+                collect_files(image, geo, first, seen, out);
+            } else {
+                const std::set<uint32_t> chain = chain_sectors(image, geo, first);
+                out.insert(chain.begin(), chain.end());
+            }
+        }
+    }
 }
 
 } // namespace
@@ -174,6 +210,15 @@ std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, cons
         from = slash + 1;
     }
     return std::nullopt;
+}
+
+std::set<uint32_t> all_file_sectors(const sim::DiskImage& image) {
+    std::set<uint32_t> out;
+    if (const std::optional<VolumeGeometry> geo = read_geometry(image)) {
+        std::set<uint32_t> seen;
+        collect_files(image, *geo, 0, seen, out);
+    }
+    return out;
 }
 
 } // namespace testsupport

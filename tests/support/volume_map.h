@@ -41,4 +41,7 @@ std::set<uint32_t> chain_sectors(const sim::DiskImage& image, const VolumeGeomet
 // nothing when the volume or the file is not found.
 std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, const std::string& path);
 
+// The data sectors of every file in the volume's directory tree.
+std::set<uint32_t> all_file_sectors(const sim::DiskImage& image);
+
 } // namespace testsupport
