@@ -25,7 +25,7 @@ for target in corrupt_volume call_sequence; do
 
   work=$out/$target-corpus
   rm -rf "$work" && mkdir -p "$work"
-  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 -print_final_stats=1 \
+  if ! "$fuzzer" -max_total_time="$seconds" -max_len=4096 -len_control=0 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$out/$target-" "$work" fuzz/corpus/"$target" >"$out/$target.log" 2>&1; then
     tail -n 40 "$out/$target.log"
     echo "fuzz: $target: crash; input in $out/$target-*"
