@@ -46,6 +46,7 @@ const char* violation_name(Violation v) {
     case Violation::DataBeforeToken: return "data before the write token";
     case Violation::CommandWhileBusy: return "traffic while the card was busy";
     case Violation::DeselectedInTransfer: return "deselected in the middle of a transfer";
+    case Violation::WriteNotAllowed: return "write to a sector outside the allow-list";
     }
     return "?";
 }
@@ -66,13 +67,19 @@ void SdCard::clear_logs() {
     violations_.clear();
     data_responses_.clear();
     reads_.clear();
+    refused_.clear();
 }
 
 bool SdCard::power_cut() const {
     return config_.faults.power_cut_after != 0 && bytes_seen_ > config_.faults.power_cut_after;
 }
 
-void SdCard::note(Violation kind, std::string detail) { violations_.push_back({kind, std::move(detail)}); }
+void SdCard::note(Violation kind, std::string detail) {
+    violations_.push_back({kind, std::move(detail)});
+    if (hook_) {
+        hook_(violations_.back());
+    }
+}
 
 uint8_t SdCard::exchange(uint8_t out, bool selected) {
     ++bytes_seen_;
@@ -425,6 +432,12 @@ void SdCard::busy_tick() {
 }
 
 void SdCard::store_block() {
+    if (allowed_ && allowed_->count(write_sector_) == 0) {
+        refused_.push_back({write_sector_, bytes_seen_});
+        note(Violation::WriteNotAllowed,
+             "sector " + std::to_string(write_sector_) + " at bus byte " + std::to_string(bytes_seen_));
+        return;
+    }
     image_.write_sector(write_sector_, std::vector<uint8_t>(block_.begin(), block_.begin() + SECTOR_SIZE));
 }
 

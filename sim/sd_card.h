@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,7 @@ enum class Violation {
     DataBeforeToken,       // anything but 0xFF or the token before write data
     CommandWhileBusy,      // bytes other than 0xFF while the card programs
     DeselectedInTransfer,  // chip select raised in the middle of a data block
+    WriteNotAllowed,       // a block for a sector outside the test's write allow-list
 };
 
 const char* violation_name(Violation v);
@@ -74,6 +78,13 @@ struct CardCommand {
 struct CardViolation {
     Violation kind;
     std::string detail;
+};
+
+// A block the card accepted on the bus but did not store: its sector was not
+// on the write allow-list. `bus_byte` counts every byte the card had seen.
+struct RefusedWrite {
+    uint32_t sector;
+    uint64_t bus_byte;
 };
 
 class SdCard : public BusDevice {
@@ -93,6 +104,16 @@ class SdCard : public BusDevice {
     bool ready() const { return state_ == State::Ready; }
     bool powered() const { return !power_cut(); }
     void clear_logs();
+
+    // From now on only these sectors may be stored; a block for any other
+    // sector is answered as accepted, left out of the image, logged in
+    // refused_writes() and noted as Violation::WriteNotAllowed.
+    void allow_writes(std::set<uint32_t> sectors) { allowed_ = std::move(sectors); }
+    void allow_all_writes() { allowed_.reset(); }
+    const std::vector<RefusedWrite>& refused_writes() const { return refused_; }
+    // Called with every violation as it is noted, so a test can fail at the
+    // very byte (e.g. with ADD_FAILURE) instead of at its end.
+    void on_violation(std::function<void(const CardViolation&)> hook) { hook_ = std::move(hook); }
 
   private:
     enum class State { PoweringUp, Native, Idle, Ready };
@@ -141,6 +162,9 @@ class SdCard : public BusDevice {
     std::vector<CardViolation> violations_;
     std::vector<uint8_t> data_responses_;
     std::vector<uint32_t> reads_;
+    std::optional<std::set<uint32_t>> allowed_;
+    std::vector<RefusedWrite> refused_;
+    std::function<void(const CardViolation&)> hook_;
 };
 
 } // namespace sim

@@ -256,6 +256,47 @@ TEST(CardModel, StoresTheBlockOnlyWhenBusyIsOver) {
     EXPECT_EQ(image.read_sector(2)[511], 511 & 0xFF);
 }
 
+TEST(CardModel, AllowListKeepsEveryOtherSectorAsItWas) {
+    DiskImage image = DiskImage::blank(4);
+    SdCard card(image);
+    std::vector<sim::CardViolation> seen;
+    card.on_violation([&](const sim::CardViolation& v) { seen.push_back(v); });
+    card.allow_writes({1});
+    Host host{card};
+    host.bring_up(CardType::Sd2Block);
+    for (uint32_t sector : {1u, 2u}) {
+        ASSERT_EQ(host.command(24, sector), 0x00);
+        host.clock();
+        host.clock(0xFE);
+        for (int i = 0; i < 514; ++i) {
+            host.clock(0x42);
+        }
+        EXPECT_EQ(host.clock(), 0xE5); // accepted on the bus either way
+        while (host.clock() != 0xFF) {
+        }
+    }
+    EXPECT_EQ(image.write_log(), std::vector<uint32_t>{1});
+    EXPECT_EQ(image.read_sector(2), std::vector<uint8_t>(512, 0));
+    ASSERT_EQ(card.refused_writes().size(), 1u);
+    EXPECT_EQ(card.refused_writes()[0].sector, 2u);
+    EXPECT_GT(card.refused_writes()[0].bus_byte, 2u * 514); // two blocks went before it
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].kind, Violation::WriteNotAllowed);
+
+    card.allow_all_writes();
+    card.clear_logs();
+    ASSERT_EQ(host.command(24, 3), 0x00);
+    host.clock();
+    host.clock(0xFE);
+    for (int i = 0; i < 514; ++i) {
+        host.clock(0x42);
+    }
+    while (host.clock() != 0xFF) {
+    }
+    EXPECT_EQ(image.write_log().back(), 3u);
+    EXPECT_TRUE(card.refused_writes().empty());
+}
+
 TEST(CardModel, ReadBlockCarriesARealCrcAndMustBeClockedWhole) {
     SdCardConfig config;
     config.read_gap = 3;

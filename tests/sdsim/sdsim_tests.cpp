@@ -55,6 +55,35 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     expect_tool_error(sdsim(dir, "write A.TXT 0", std::string(4097, 'x')), "at most 4096");
 }
 
+TEST(SdsimUsage, OptionsStandAnywhereInEitherFormUntilDoubleDash) {
+    ScratchDir dir;
+    testsupport::Volume volume(dir.file("x.img"), {});
+    volume.put("/-1", {'m', 'i', 'n', 'u', 's'});
+    volume.put("/A.TXT", {'a', 'b', 'c'});
+    for (const char* line :
+         {"--card x.img ls", "ls --card x.img", "--card=x.img ls", "ls --kind=mmc --card=x.img"}) {
+        EXPECT_EQ(sdsim(dir, line).out, "-1\nA.TXT\n") << line;
+    }
+    const Outcome dir_named_like_an_option = sdsim(dir, "--card x.img -- ls --kind=mmc");
+    EXPECT_EQ(dir_named_like_an_option.status, 1);
+    EXPECT_EQ(dir_named_like_an_option.err, "No File\r\n");
+    // A negative number is an argument; after --, so is a word that looks like an option.
+    EXPECT_EQ(sdsim(dir, "read --card x.img A.TXT -1 2").out, "ab");
+    EXPECT_EQ(sdsim(dir, "--card x.img read -- -1 0 5").out, "minus");
+    expect_tool_error(sdsim(dir, "ls --target=yes"), "--target takes no value");
+    expect_tool_error(sdsim(dir, "ls -x"), "unknown option -x");
+
+    const Outcome version = sdsim(dir, "--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("sdsim ", 0), 0u) << version.out;
+    const Outcome write_help = sdsim(dir, "write --help");
+    EXPECT_EQ(write_help.status, 0);
+    EXPECT_NE(write_help.out.find("write FILE POS"), std::string::npos) << write_help.out;
+    EXPECT_EQ(write_help.out.find("read FILE POS COUNT"), std::string::npos) << write_help.out;
+    expect_tool_error(sdsim(dir, "format --help"), "unknown command 'format'");
+    EXPECT_FALSE(std::filesystem::exists(demo_card(dir)));
+}
+
 TEST(SdsimUsage, ProblemsWithTheToolsOwnInputExitWithStatus2) {
     ScratchDir dir;
     expect_tool_error(sdsim(dir, "--card missing.img ls"), "missing.img");

@@ -1,0 +1,179 @@
+#include "volume_map.h"
+
+#include <cctype>
+#include <vector>
+
+namespace testsupport {
+namespace {
+
+uint32_t u16(const std::vector<uint8_t>& s, size_t at) { return s[at] | (s[at + 1] << 8u); }
+uint32_t u32(const std::vector<uint8_t>& s, size_t at) { return u16(s, at) | (u16(s, at + 2) << 16u); }
+
+bool is_boot_record(const std::vector<uint8_t>& s) {
+    return u16(s, 510) == 0xAA55 && ((s[54] == 'F' && s[55] == 'A') || (s[82] == 'F' && s[83] == 'A'));
+}
+
+std::vector<uint8_t> sector(const sim::DiskImage& image, uint64_t n) {
+    return n < image.sector_count() ? image.read_sector(static_cast<uint32_t>(n))
+                                    : std::vector<uint8_t>(512, 0);
+}
+
+// The FAT entry of `cluster`, read from the first FAT.
+uint32_t next_cluster(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster) {
+    const uint64_t bit = uint64_t{cluster} * static_cast<uint64_t>(geo.fat_bits);
+    const uint64_t byte = bit / 8;
+    uint32_t value = 0;
+    for (uint64_t i = 0; i < 4; i++) {
+        const uint64_t at = byte + i;
+        value |= uint32_t{sector(image, geo.fat_start + at / 512)[at % 512]} << (8 * i);
+    }
+    if (geo.fat_bits == 12) {
+        return (cluster & 1) ? (value >> 4) & 0xFFF : value & 0xFFF;
+    }
+    return geo.fat_bits == 16 ? value & 0xFFFF : value & 0x0FFFFFFF;
+}
+
+// The 11-byte directory form of one path segment.
+std::string short_name(const std::string& segment) {
+    std::string out(11, ' ');
+    const size_t dot = segment.find('.');
+    const std::string base = segment.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : segment.substr(dot + 1);
+    for (size_t i = 0; i < base.size() && i < 8; i++) {
+        out[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[i])));
+    }
+    for (size_t i = 0; i < ext.size() && i < 3; i++) {
+        out[8 + i] = static_cast<char>(std::toupper(static_cast<unsigned char>(ext[i])));
+    }
+    return out;
+}
+
+std::vector<uint32_t> chain_in_order(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first) {
+    std::vector<uint32_t> sectors;
+    std::set<uint32_t> seen;
+    for (uint32_t c = first; c >= 2 && c - 2 < geo.clusters && seen.insert(c).second;
+         c = next_cluster(image, geo, c)) {
+        const uint64_t start = geo.data_start + uint64_t{c - 2} * geo.cluster_sectors;
+        for (uint64_t s = start; s < start + geo.cluster_sectors && s <= UINT32_MAX; s++) {
+            sectors.push_back(static_cast<uint32_t>(s));
+        }
+    }
+    return sectors;
+}
+
+struct Entry {
+    uint32_t first_cluster;
+    bool directory;
+};
+
+// The live, non-volume entry named `name` in the directory starting at
+// `cluster` (0: the fixed root directory).
+std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
+                          const std::string& name) {
+    std::vector<uint64_t> sectors;
+    if (cluster == 0) {
+        for (uint32_t i = 0; i < geo.root_sectors; i++) {
+            sectors.push_back(geo.root_start + i);
+        }
+    } else {
+        const std::vector<uint32_t> chain = chain_in_order(image, geo, cluster);
+        sectors.assign(chain.begin(), chain.end());
+    }
+    for (uint64_t s : sectors) {
+        const std::vector<uint8_t> data = sector(image, s);
+        for (size_t at = 0; at < 512; at += 32) {
+            if (data[at] == 0x00) {
+                return std::nullopt;
+            }
+            if (data[at] == 0xE5 || (data[at + 11] & 0x08) != 0) {
+                continue;
+            }
+            std::string stored(data.begin() + static_cast<std::ptrdiff_t>(at),
+                               data.begin() + static_cast<std::ptrdiff_t>(at + 11));
+            if (stored[0] == 0x05) {
+                stored[0] = static_cast<char>(0xE5);
+            }
+            if (stored == name) {
+                const uint32_t hi = geo.fat_bits == 32 ? u16(data, at + 20) : 0;
+                return Entry{(hi << 16) | u16(data, at + 26), (data[at + 11] & 0x10) != 0};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image) {
+    if (image.sector_count() == 0) {
+        return std::nullopt;
+    }
+    VolumeGeometry geo;
+    std::vector<uint8_t> boot = sector(image, 0);
+    if (!is_boot_record(boot)) {
+        if (u16(boot, 510) != 0xAA55 || boot[446 + 4] == 0) {
+            return std::nullopt;
+        }
+        geo.boot = u32(boot, 446 + 8);
+        boot = sector(image, geo.boot);
+        if (!is_boot_record(boot)) {
+            return std::nullopt;
+        }
+    }
+    const uint32_t per_cluster = boot[13];
+    const uint32_t reserved = u16(boot, 14);
+    const uint32_t fats = boot[16];
+    const uint32_t root_entries = u16(boot, 17);
+    const uint32_t total = u16(boot, 19) != 0 ? u16(boot, 19) : u32(boot, 32);
+    const uint32_t fat_size = u16(boot, 22) != 0 ? u16(boot, 22) : u32(boot, 36);
+    if (per_cluster == 0) {
+        return std::nullopt;
+    }
+    geo.cluster_sectors = per_cluster;
+    geo.fat_start = geo.boot + reserved;
+    geo.fat_sectors = fat_size * fats;
+    geo.root_start = geo.fat_start + geo.fat_sectors;
+    geo.root_sectors = (root_entries * 32 + 511) / 512;
+    geo.data_start = geo.root_start + geo.root_sectors;
+    const uint64_t system = uint64_t{reserved} + uint64_t{fat_size} * fats + geo.root_sectors;
+    if (system > total) {
+        return std::nullopt;
+    }
+    geo.clusters = static_cast<uint32_t>((total - system) / per_cluster);
+    geo.fat_bits = geo.clusters < 4085 ? 12 : geo.clusters < 65525 ? 16 : 32;
+    if (geo.fat_bits == 32) {
+        geo.root_sectors = 0;
+        geo.root_cluster = u32(boot, 44);
+    }
+    return geo;
+}
+
+std::set<uint32_t> chain_sectors(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first) {
+    const std::vector<uint32_t> in_order = chain_in_order(image, geo, first);
+    return {in_order.begin(), in_order.end()};
+}
+
+std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, const std::string& path) {
+    const std::optional<VolumeGeometry> geo = read_geometry(image);
+    if (!geo) {
+        return std::nullopt;
+    }
+    uint32_t dir = geo->fat_bits == 32 ? geo->root_cluster : 0;
+    size_t from = path.find_first_not_of('/');
+    while (from != std::string::npos) {
+        const size_t slash = path.find('/', from);
+        const std::optional<Entry> entry =
+            find(image, *geo, dir, short_name(path.substr(from, slash - from)));
+        if (!entry) {
+            return std::nullopt;
+        }
+        if (slash == std::string::npos) {
+            return chain_sectors(image, *geo, entry->first_cluster);
+        }
+        dir = entry->first_cluster;
+        from = slash + 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace testsupport

@@ -1,0 +1,44 @@
+// A second, independent reading of a FAT volume on a card image, written
+// from Microsoft's FAT specification rather than from the module: where the
+// volume lies, its geometry, a short-name path lookup and the sectors of a
+// cluster chain. Tests use it to say which sectors a session may write.
+// Every walk is bounded, so a corrupt image only ever yields a smaller answer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "disk_image.h"
+
+namespace testsupport {
+
+struct VolumeGeometry {
+    uint32_t boot = 0;         // sector of the boot record
+    uint32_t fat_start = 0;    // first sector of the first FAT
+    uint32_t fat_sectors = 0;  // all FATs together
+    uint32_t root_start = 0;   // fixed root directory (FAT12/16)
+    uint32_t root_sectors = 0; // 0 on FAT32
+    uint32_t data_start = 0;   // first sector of cluster 2
+    uint32_t cluster_sectors = 0;
+    uint32_t clusters = 0; // data clusters
+    int fat_bits = 0;      // 12, 16 or 32
+    uint32_t root_cluster = 0;
+
+    // Sector 0 up to the first data sector: boot area, FATs and the fixed root directory.
+    uint32_t system_end() const { return data_start; }
+};
+
+// The geometry as the boot record states it, or nothing when no FAT boot record is found.
+std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image);
+
+// The sectors of the chain that starts at `first`, followed until an end
+// mark, a cluster outside the volume or a cluster already seen.
+std::set<uint32_t> chain_sectors(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first);
+
+// The data sectors of the file at `path` ("DIR/NAME.TXT", short names), or
+// nothing when the volume or the file is not found.
+std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, const std::string& path);
+
+} // namespace testsupport
