@@ -14,7 +14,7 @@ constexpr uint32_t START_DELAY_US = 100;
 // when it is still idle after the last attempt.
 bool wait_ready(uint8_t cmd, uint32_t arg) {
     uint32_t tmr = START_ATTEMPTS;
-    while (send_cmd(cmd, arg) != 0) {
+    while (send_any_cmd(cmd, arg) != 0) {
         host_delay(START_DELAY_US);
         if (--tmr == 0) {
             return false;
@@ -48,7 +48,7 @@ uint8_t start_sd2() {
 uint8_t start_sd1_or_mmc() {
     uint8_t ty;
     uint8_t cmd;
-    if (send_cmd(ACMD41, 0) <= 1) {
+    if (send_any_cmd(ACMD41, 0) <= 1) {
         ty = KIND_SD1;
         cmd = ACMD41;
     } else {

@@ -1,5 +1,5 @@
 // Command bytes as the driver passes them to send_cmd: 0x40 plus the index,
-// and bit 7 set for an application command that needs CMD55 first.
+// and bit 7 set for an application command that needs CMD55 first (send_any_cmd).
 #pragma once
 
 #include <stdint.h>

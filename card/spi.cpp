@@ -33,14 +33,6 @@ uint8_t xmit_spi(uint8_t d) {
 uint8_t rcv_spi() { return xmit_spi(0xFF); }
 
 uint8_t send_cmd(uint8_t cmd, uint32_t arg) {
-    if (cmd & APP_COMMAND) {
-        const uint8_t res = send_cmd(CMD55, 0);
-        if (res > 1) {
-            return res;
-        }
-        cmd = static_cast<uint8_t>(cmd & ~APP_COMMAND);
-    }
-
     card_deselect();
     rcv_spi();
     card_select();
@@ -59,4 +51,14 @@ uint8_t send_cmd(uint8_t cmd, uint32_t arg) {
         res = rcv_spi();
     } while ((res & 0x80) && --n);
     return res;
+}
+
+uint8_t send_any_cmd(uint8_t cmd, uint32_t arg) {
+    if (cmd & APP_COMMAND) {
+        const uint8_t res = send_cmd(CMD55, 0);
+        if (res > 1) {
+            return res;
+        }
+    }
+    return send_cmd(static_cast<uint8_t>(cmd & ~APP_COMMAND), arg);
 }

@@ -48,7 +48,7 @@ void open_named_file(STATE_BLOCK* sb, const NameBuffer& name) {
     errstring(pf_open(&sb->FatFs, name.path()));
 }
 
-void bus_setup(STATE_BLOCK* sb, int32_t mode, const NameBuffer& name) {
+void bus_setup(STATE_BLOCK* sb) {
     const BusPins pins = bus_pins();
     if (host_pin_states()[pins.data_out] != PIN_CODE_CHIP_SELECT) {
         host_pin_config(pins.data_out, PIN_CODE_OUTPUT, 0);
@@ -64,7 +64,4 @@ void bus_setup(STATE_BLOCK* sb, int32_t mode, const NameBuffer& name) {
     reg_write(SPI2CON2, SPI2CON2_IGNORE_ERRORS);
     sb->append_pos = 0;
     errstring(pf_mount(&sb->FatFs));
-    if (mode == MODE_OPEN) {
-        open_named_file(sb, name);
-    }
 }

@@ -18,8 +18,8 @@ struct NameBuffer {
 // Copies the counted string at p1 into the name buffer without ever writing past it.
 void build_name(NameBuffer& name, const uint8_t* p1);
 
-// Pins, peripheral pin select, SPI2, append position, mount; the open for MODE_OPEN.
-void bus_setup(STATE_BLOCK* sb, int32_t mode, const NameBuffer& name);
+// Pins, peripheral pin select, SPI2, append position, mount.
+void bus_setup(STATE_BLOCK* sb);
 
 // Opens the named file and reports the result; a name too long for the buffer
 // opens nothing and leaves no file open.

@@ -12,21 +12,6 @@ constexpr char kMessages[] = "Disk Error\r\n\0"
                              "Not Enabled\r\n\0"
                              "No File System\r\n";
 
-static_assert(sizeof(kMessages) == 62 + 17, "message block and offsets below agree");
-
-// Offsets come from code, not from a table: a table would be read at its
-// link-time address.
-inline uint32_t message_start(uint8_t code) {
-    switch (code) {
-    case FR_DISK_ERR: return 0;
-    case FR_NOT_READY: return 13;
-    case FR_NO_FILE: return 25;
-    case FR_NOT_OPENED: return 35;
-    case FR_NOT_ENABLED: return 48;
-    default: return 62;
-    }
-}
-
 // The call of getFPC must return to a point whose link-time address is known
 // exactly, so it is made from assembly with a label right after the call.
 inline uint32_t load_offset() {
@@ -75,11 +60,17 @@ extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b,
 }
 
 void errstring(uint8_t a) {
-    const uint32_t libAddr = load_offset();
     // Unknown codes print nothing rather than text from an address never set.
     if (a == FR_OK || a > FR_NO_FILESYSTEM) {
         return;
     }
-    const uintptr_t linked = reinterpret_cast<uintptr_t>(&kMessages[message_start(a)]);
-    host_print(reinterpret_cast<const char*>(linked + libAddr));
+    const uint32_t libAddr = load_offset();
+    // Message a starts after the terminators of the a - 1 before it; the
+    // block is read through the load offset like any constant data.
+    const char* text = reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(kMessages) + libAddr);
+    for (uint32_t skip = a; --skip != 0;) {
+        while (*text++ != 0) {
+        }
+    }
+    host_print(text);
 }

@@ -24,12 +24,11 @@ void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* 
     if (*p2 >= 0) {
         errstring(pf_lseek(fs, static_cast<uint32_t>(*p2)));
     }
+    const bool counted = count < STRING_FORM_LIMIT;
     uint32_t j = 0;
-    if (count < STRING_FORM_LIMIT) {
-        errstring(pf_read(fs, p1 + 1, static_cast<uint32_t>(count), &j));
+    errstring(pf_read(fs, counted ? p1 + 1 : p1, static_cast<uint32_t>(count), &j));
+    if (counted) {
         p1[0] = static_cast<uint8_t>(j);
-    } else {
-        errstring(pf_read(fs, p1, static_cast<uint32_t>(count), &j));
     }
     *p4 = static_cast<int32_t>(j);
 }
@@ -64,10 +63,14 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
     }
 
     // The layer below writes whole sectors from their start, so the bytes
-    // before the new data are read and written back with it.
+    // before the new data are read and written back with it. The seek back
+    // goes to pos, inside the sector just read: the file stays in the cluster
+    // it is in, and the write starts from the head of that sector without
+    // walking the chain again (a seek to the sector's head, at a cluster
+    // boundary, would have to walk it from the first cluster).
     uint8_t* const p = host_alloc(SECTOR_SIZE);
     errstring(pf_read(fs, p, SECTOR_SIZE, &j));
-    errstring(pf_lseek(fs, secstart));
+    errstring(pf_lseek(fs, pos));
     uint32_t loopend = secoffset + count;
     uint32_t nextsector = 0;
     if (count > SECTOR_SIZE - secoffset) {

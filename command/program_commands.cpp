@@ -8,7 +8,9 @@ namespace {
 
 constexpr uint32_t LOAD_BUFFER_SIZE = 51200;
 constexpr uint32_t LOAD_TEXT_MAX = LOAD_BUFFER_SIZE - 2; // room for the two closing zero bytes
-constexpr uint32_t LOAD_READ_SIZE = 128;
+// A whole sector per read: the file is read from 0 in sector-aligned pieces,
+// so each piece is one block on the card and no block is clocked for a part.
+constexpr uint32_t LOAD_READ_SIZE = 512;
 constexpr uint32_t SAVE_LINE_SIZE = 256;
 constexpr uint8_t LINE_START = 1;
 

@@ -52,7 +52,11 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         host_prepare_load();
     }
     if (names_a_file(*command)) {
-        bus_setup(sb, *command, name);
+        const int32_t named = *command;
+        bus_setup(sb);
+        if (named == MODE_OPEN) {
+            open_named_file(sb, name);
+        }
     }
 
     if (*command == MODE_READ) {

@@ -3,47 +3,31 @@
 #include "fat_layout.h"
 #include "pff.h"
 
-namespace {
-
-// A 12-bit entry starts at byte 1.5 * clst of the FAT and may straddle two
-// sectors; then each half comes from its own sector.
-uint32_t get_fat12(FATFS* fs, uint32_t clst) {
-    uint8_t buf[2];
-    const uint32_t bc = clst + clst / 2;
-    const uint32_t sect = fs->fatbase + bc / SECTOR_SIZE;
-    const uint32_t ofs = bc % SECTOR_SIZE;
-    if (ofs == SECTOR_SIZE - 1) {
-        if (disk_readp(buf, sect, ofs, 1) != RES_OK || disk_readp(buf + 1, sect + 1, 0, 1) != RES_OK) {
-            return 1;
-        }
-    } else if (disk_readp(buf, sect, ofs, 2) != RES_OK) {
-        return 1;
-    }
-    const uint32_t w = ld_word(buf);
-    return (clst & 1) ? w >> 4 : w & 0xFFF;
-}
-
-} // namespace
-
 uint32_t get_fat(FATFS* fs, uint32_t clst) {
     if (clst < 2 || clst >= fs->n_fatent) {
         return 1;
     }
-    uint8_t buf[4];
-    switch (fs->fs_type) {
-    case FS_FAT12: return get_fat12(fs, clst);
-    case FS_FAT16:
-        if (disk_readp(buf, fs->fatbase + clst / 256, (clst % 256) * 2, 2) != RES_OK) {
-            return 1;
-        }
-        return ld_word(buf);
-    case FS_FAT32:
-        if (disk_readp(buf, fs->fatbase + clst / 128, (clst % 128) * 4, 4) != RES_OK) {
-            return 1;
-        }
-        return ld_dword(buf) & 0x0FFFFFFF;
-    default: return 1;
+    // The entry's byte offset in the FAT: 1.5, 2 or 4 bytes per cluster.
+    const uint8_t type = fs->fs_type;
+    const uint32_t size = type == FS_FAT32 ? 4 : 2;
+    const uint32_t bc = type == FS_FAT12 ? clst + clst / 2 : clst * size;
+    const uint32_t sect = fs->fatbase + bc / SECTOR_SIZE;
+    const uint32_t ofs = bc % SECTOR_SIZE;
+    // Only a 12-bit entry can straddle two sectors; then each half comes from its own.
+    const uint32_t first = ofs == SECTOR_SIZE - 1 ? 1 : size;
+    uint8_t buf[4] = {0, 0, 0, 0};
+    if (disk_readp(buf, sect, ofs, first) != RES_OK ||
+        (first != size && disk_readp(buf + 1, sect + 1, 0, 1) != RES_OK)) {
+        return 1;
     }
+    const uint32_t w = ld_dword(buf);
+    if (type == FS_FAT32) {
+        return w & 0x0FFFFFFF;
+    }
+    if (type == FS_FAT16) {
+        return w;
+    }
+    return (clst & 1) ? w >> 4 : w & 0xFFF;
 }
 
 // A corrupt FAT can link a chain back into itself; followed blindly, a seek or

@@ -2,14 +2,9 @@
 
 #include <elf.h>
 
-#include <cxxabi.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -17,24 +12,6 @@ namespace target {
 namespace {
 
 bool loaded(const Section& s) { return (s.flags & SHF_ALLOC) && s.type == SHT_PROGBITS && s.size > 0; }
-
-// "void ns::name(args)" or a mangled symbol -> "name", enough to tell which
-// functions the link kept.
-std::string bare_name(const std::string& signature) {
-    std::string text = signature;
-    int status = 0;
-    if (char* demangled = abi::__cxa_demangle(signature.c_str(), nullptr, nullptr, &status)) {
-        text = demangled;
-        std::free(demangled);
-    }
-    text = text.substr(0, text.find('('));
-    const auto space = text.rfind(' ');
-    text = space == std::string::npos ? text : text.substr(space + 1);
-    const auto scope = text.rfind("::");
-    text = scope == std::string::npos ? text : text.substr(scope + 2);
-    // The entry point's symbol on the chip is its asm label.
-    return text == "sdcard_main" ? "main" : text;
-}
 
 } // namespace
 
@@ -70,37 +47,8 @@ std::string hex_words(const std::vector<uint8_t>& image) {
     return text;
 }
 
-std::vector<StackFrame> read_stack_usage(const std::vector<std::string>& paths) {
-    std::vector<StackFrame> frames;
-    for (const auto& path : paths) {
-        std::ifstream in(path);
-        if (!in) {
-            throw std::runtime_error("cannot read stack usage file " + path);
-        }
-        std::string line;
-        while (std::getline(in, line)) {
-            const auto tab = line.find('\t');
-            const auto tab2 = line.find('\t', tab + 1);
-            if (tab == std::string::npos || tab2 == std::string::npos) {
-                continue;
-            }
-            // The location prefix is file:line:column: before the function.
-            std::string where = line.substr(0, tab);
-            size_t colon = 0;
-            for (int i = 0; i < 3 && colon != std::string::npos; ++i) {
-                colon = where.find(':', colon == 0 ? 0 : colon + 1);
-            }
-            const std::string function = colon == std::string::npos ? where : where.substr(colon + 1);
-            frames.push_back({function,
-                              static_cast<uint32_t>(std::stoul(line.substr(tab + 1, tab2 - tab - 1))),
-                              line.substr(tab2 + 1)});
-        }
-    }
-    return frames;
-}
-
 std::string size_report(const ElfFile& elf, const std::vector<uint8_t>& image, const RewriteSummary& rewrite,
-                        std::vector<StackFrame> frames) {
+                        const StackReport& stack, const StackReport& with_host) {
     uint32_t code = 0, rodata = 0;
     for (const auto& s : elf.sections()) {
         if (loaded(s)) {
@@ -115,20 +63,23 @@ std::string size_report(const ElfFile& elf, const std::vector<uint8_t>& image, c
     out << "jumps made b       " << rewrite.jumps << "\n";
     out << "load offset points " << rewrite.load_offset_points << "\n";
     out << "data via offset    " << rewrite.data_references << "\n";
-    std::set<std::string> kept;
-    for (const auto& s : elf.symbols()) {
-        if (s.type == STT_FUNC) {
-            kept.insert(bare_name(s.name));
-        }
+    if (stack.unbounded.empty()) {
+        out << "\nworst-case stack   " << stack.worst_case
+            << " bytes below main's caller, the module's own frames\n";
+        out << "deepest chain      " << describe_chain(stack) << "\n";
+        out << "with host services " << with_host.worst_case << " bytes, allowing "
+            << with_host.host_allowance << " for the deepest host service\n";
+    } else {
+        out << "\nworst-case stack   no bound: " << stack.unbounded << "\n";
     }
-    std::erase_if(frames, [&](const StackFrame& f) { return !kept.contains(bare_name(f.function)); });
-    out << "\nstack frame bytes per function in the image (largest first):\n";
+    std::vector<FunctionStack> frames = stack.functions;
     std::stable_sort(frames.begin(), frames.end(),
-                     [](const StackFrame& a, const StackFrame& b) { return a.bytes > b.bytes; });
+                     [](const FunctionStack& a, const FunctionStack& b) { return a.frame > b.frame; });
+    out << "\nstack frame bytes per function in the image (largest first), and the depth from its entry:\n";
     for (const auto& f : frames) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%6u  ", f.bytes);
-        out << line << f.function << (f.kind == "static" ? "" : "  [" + f.kind + "]") << "\n";
+        char line[40];
+        std::snprintf(line, sizeof line, "%6u %6u  ", f.frame, f.depth);
+        out << line << f.name << (f.unbounded.empty() ? "" : "  [" + f.unbounded + "]") << "\n";
     }
     return out.str();
 }

@@ -7,6 +7,7 @@
 
 #include "elf_file.h"
 #include "position_independence.h"
+#include "stack_depth.h"
 
 namespace target {
 
@@ -17,16 +18,9 @@ std::vector<uint8_t> flash_bytes(const ElfFile& elf);
 // One 32-bit little-endian word per line, eight hex digits.
 std::string hex_words(const std::vector<uint8_t>& image);
 
-struct StackFrame {
-    std::string function;
-    uint32_t bytes;
-    std::string kind; // static, dynamic, bounded
-};
-
-// Reads gcc's -fstack-usage files: "file:line:col:function<TAB>bytes<TAB>kind".
-std::vector<StackFrame> read_stack_usage(const std::vector<std::string>& paths);
-
+// Sizes, the worst-case stack with its chain (the module's own frames, then
+// with the host's services counted), and every function's frame.
 std::string size_report(const ElfFile& elf, const std::vector<uint8_t>& image, const RewriteSummary& rewrite,
-                        std::vector<StackFrame> frames);
+                        const StackReport& stack, const StackReport& with_host);
 
 } // namespace target

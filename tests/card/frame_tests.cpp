@@ -51,7 +51,7 @@ TEST(Frame, ApplicationCommandGoesAfterAnAcceptedCmd55Only) {
     ASSERT_EQ(disk_initialize(), 0);
     sd.board.clear_logs();
     sd.card.clear_logs();
-    EXPECT_EQ(send_cmd(0xE9, 0x40000000), 0x00);
+    EXPECT_EQ(send_any_cmd(0xE9, 0x40000000), 0x00);
     ASSERT_EQ(sd.card.commands().size(), 2u);
     EXPECT_EQ(sd.card.commands()[0].index, 55);
     EXPECT_EQ(sd.card.commands()[1].index, 41);
@@ -71,7 +71,7 @@ TEST(Frame, RefusedCmd55IsTheResultAndNoSecondFrameFollows) {
     CardRig mmc(DiskImage::blank(8), config);
     ASSERT_EQ(disk_initialize(), 0);
     mmc.card.clear_logs();
-    EXPECT_EQ(send_cmd(0xE9, 0), 0x04); // illegal command, card no longer idle
+    EXPECT_EQ(send_any_cmd(0xE9, 0), 0x04); // illegal command, card no longer idle
     ASSERT_EQ(mmc.card.commands().size(), 1u);
     EXPECT_EQ(mmc.card.commands()[0].index, 55);
 }

@@ -55,6 +55,35 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     expect_tool_error(sdsim(dir, "write A.TXT 0", std::string(4097, 'x')), "at most 4096");
 }
 
+TEST(SdsimUsage, OptionsStandAnywhereInEitherFormUntilDoubleDash) {
+    ScratchDir dir;
+    testsupport::Volume volume(dir.file("x.img"), {});
+    volume.put("/-1", {'m', 'i', 'n', 'u', 's'});
+    volume.put("/A.TXT", {'a', 'b', 'c'});
+    for (const char* line :
+         {"--card x.img ls", "ls --card x.img", "--card=x.img ls", "ls --kind=mmc --card=x.img"}) {
+        EXPECT_EQ(sdsim(dir, line).out, "-1\nA.TXT\n") << line;
+    }
+    const Outcome dir_named_like_an_option = sdsim(dir, "--card x.img -- ls --kind=mmc");
+    EXPECT_EQ(dir_named_like_an_option.status, 1);
+    EXPECT_EQ(dir_named_like_an_option.err, "No File\r\n");
+    // A negative number is an argument; after --, so is a word that looks like an option.
+    EXPECT_EQ(sdsim(dir, "read --card x.img A.TXT -1 2").out, "ab");
+    EXPECT_EQ(sdsim(dir, "--card x.img read -- -1 0 5").out, "minus");
+    expect_tool_error(sdsim(dir, "ls --target=yes"), "--target takes no value");
+    expect_tool_error(sdsim(dir, "ls -x"), "unknown option -x");
+
+    const Outcome version = sdsim(dir, "--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("sdsim ", 0), 0u) << version.out;
+    const Outcome write_help = sdsim(dir, "write --help");
+    EXPECT_EQ(write_help.status, 0);
+    EXPECT_NE(write_help.out.find("write FILE POS"), std::string::npos) << write_help.out;
+    EXPECT_EQ(write_help.out.find("read FILE POS COUNT"), std::string::npos) << write_help.out;
+    expect_tool_error(sdsim(dir, "format --help"), "unknown command 'format'");
+    EXPECT_FALSE(std::filesystem::exists(demo_card(dir)));
+}
+
 TEST(SdsimUsage, ProblemsWithTheToolsOwnInputExitWithStatus2) {
     ScratchDir dir;
     expect_tool_error(sdsim(dir, "--card missing.img ls"), "missing.img");
@@ -196,6 +225,28 @@ TEST(SdsimCards, EveryKindAndPackageReadsAPartitionedFat32Card) {
         EXPECT_EQ(sdsim(dir, card + " cat /SUB/DEEP.TXT").out, "deep") << options;
     }
     EXPECT_FALSE(std::filesystem::exists(demo_card(dir)));
+}
+
+// The dump opens in sigrok and holds the same bus bytes on both back-ends.
+TEST(SdsimTrace, CatOfASmallFileDecodesToTheSameBytesOnBothBackEnds) {
+    ScratchDir dir;
+    std::vector<std::string> mosi;
+    for (const std::string backend : {"", "--target "}) {
+        const Outcome r = sdsim(dir, backend + "--trace bus.vcd cat HELLO.TXT");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "Hello from the SD card!\r\n");
+        mosi.push_back(
+            testsupport::run("sigrok-cli -I vcd -i " + testsupport::quote(dir.file("bus.vcd").string()) +
+                             " -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=1:cpha=1 -A spi=mosi-data"));
+    }
+    EXPECT_NE(mosi[0].find("spi-1: 51"), std::string::npos) << "a CMD17 frame";
+    EXPECT_EQ(mosi[0], mosi[1]);
+}
+
+TEST(SdsimTrace, AnUnwritablePathIsAToolErrorBeforeAnyModuleCall) {
+    ScratchDir dir;
+    expect_tool_error(sdsim(dir, "--trace no/such/dir/bus.vcd cat HELLO.TXT"), "No such file or directory");
+    expect_tool_error(sdsim(dir, "--target --trace . ls"), "Is a directory");
 }
 
 } // namespace

@@ -13,7 +13,11 @@ int main(int argc, char** argv) {
     try {
         const Options options = parse_options({argv + 1, argv + argc});
         if (options.help) {
-            std::cout << help_text();
+            std::cout << (options.command.empty() ? help_text() : command_help_text(options.command));
+            return EXIT_QUIET;
+        }
+        if (options.version) {
+            std::cout << version_text();
             return EXIT_QUIET;
         }
         const PreparedCommand prepared = prepare_command(options, std::cin);

@@ -15,6 +15,8 @@ const ArgCounts& command_arg_counts() {
     return counts;
 }
 
+const std::string HINT = " (see sdsim --help)";
+
 CardKind parse_kind(const std::string& text) {
     if (text == "sdhc")
         return CardKind::Sdhc;
@@ -35,44 +37,106 @@ int parse_package(const std::string& text) {
     throw ToolError("unknown package '" + text + "' (28 or 44)");
 }
 
+const OptionSpec* find_option(const std::string& name) {
+    for (const OptionSpec& spec : option_table()) {
+        if (name == spec.name) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+// A negative number is a command's argument (read FILE -1 5), and "-" means stdin.
+bool is_option(const std::string& word) {
+    return word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9');
+}
+
 } // namespace
+
+const std::vector<OptionSpec>& option_table() {
+    static const std::vector<OptionSpec> table = {
+        {"--card", "IMAGE",
+         "the card image (a FAT volume, whole or partitioned);\n"
+         "writes go into the file. Without it, the demo card is\n"
+         "used, created on first use with mkfs.fat and mcopy at\n"
+         "$SDSIM_DEMO_CARD, else $XDG_CACHE_HOME/sdsim/demo.img,\n"
+         "else ~/.cache/sdsim/demo.img (delete it to start afresh).\n",
+         [](Options& o, const std::string& v) { o.card = v; }},
+        {"--kind", "KIND",
+         "the card in the socket: sdhc (SD version 2, block\n"
+         "addressed; the default), sdsc (SD version 2, byte\n"
+         "addressed), sdv1 (SD version 1) or mmc.\n",
+         [](Options& o, const std::string& v) { o.kind = parse_kind(v); }},
+        {"--package", "28|44",
+         "the chip's package, which decides the card-bus pins\n"
+         "(default 28). The card's chip select is wired to pin 4,\n"
+         "which the host's options already name.\n",
+         [](Options& o, const std::string& v) { o.package = parse_package(v); }},
+        {"--target", nullptr,
+         "run the chip image in the emulator instead of the\n"
+         "module's native build.\n",
+         [](Options& o, const std::string&) { o.target = true; }},
+        {"--trace", "FILE",
+         "write the card bus (cs, sck, mosi, miso) to FILE as a\n"
+         "Value Change Dump, with the chip's timing under --target.\n",
+         [](Options& o, const std::string& v) { o.trace = v; }},
+        {"--version", nullptr, "the tool's version.\n",
+         [](Options& o, const std::string&) { o.version = true; }},
+        {"--help", nullptr, "this text; after a command, that command's help.\n",
+         [](Options& o, const std::string&) { o.help = true; }},
+    };
+    return table;
+}
 
 Options parse_options(const std::vector<std::string>& argv) {
     Options options;
-    size_t i = 0;
-    auto value_of = [&](const std::string& option) -> std::string {
-        if (i + 1 >= argv.size()) {
-            throw ToolError("option " + option + " needs a value");
-        }
-        return argv[++i];
-    };
-    for (; i < argv.size(); ++i) {
+    std::vector<std::string> words;
+    bool options_ended = false;
+    for (size_t i = 0; i < argv.size(); ++i) {
         const std::string& a = argv[i];
-        if (a == "--help" || a == "-h") {
-            options.help = true;
-            return options;
-        } else if (a == "--card") {
-            options.card = value_of(a);
-        } else if (a == "--kind") {
-            options.kind = parse_kind(value_of(a));
-        } else if (a == "--package") {
-            options.package = parse_package(value_of(a));
-        } else if (a == "--target") {
-            options.target = true;
-        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            throw ToolError("unknown option " + a + " (see sdsim --help)");
-        } else {
-            break;
+        if (options_ended || !is_option(a)) {
+            words.push_back(a);
+            continue;
         }
+        if (a == "--") {
+            options_ended = true;
+            continue;
+        }
+        const size_t equals = a.find('=');
+        const std::string name = a == "-h" ? "--help" : a.substr(0, equals);
+        const OptionSpec* spec = find_option(name);
+        if (spec == nullptr) {
+            throw ToolError("unknown option " + name + HINT);
+        }
+        std::string value;
+        if (spec->value == nullptr) {
+            if (equals != std::string::npos) {
+                throw ToolError("option " + name + " takes no value");
+            }
+        } else if (equals != std::string::npos) {
+            value = a.substr(equals + 1);
+        } else if (i + 1 < argv.size()) {
+            value = argv[++i];
+        } else {
+            throw ToolError("option " + name + " needs a value");
+        }
+        spec->apply(options, value);
     }
-    if (i == argv.size()) {
-        throw ToolError("no command given (see sdsim --help)");
+    if (!words.empty()) {
+        options.command = words.front();
+        options.args.assign(words.begin() + 1, words.end());
     }
-    options.command = argv[i++];
-    options.args.assign(argv.begin() + static_cast<std::ptrdiff_t>(i), argv.end());
-    const std::string hint = " (see sdsim --help)";
-    check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", hint), options.args,
-                    options.command, hint);
+    if (options.help || options.version) {
+        if (!options.command.empty()) {
+            arg_count_of(command_arg_counts(), options.command, "command", HINT);
+        }
+        return options;
+    }
+    if (options.command.empty()) {
+        throw ToolError("no command given" + HINT);
+    }
+    check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
+                    options.command, HINT);
     return options;
 }
 

@@ -1,4 +1,5 @@
-// The command line of sdsim.
+// The command line of sdsim. Options may stand anywhere among the command's
+// words, as `--name VALUE` or `--name=VALUE`; `--` ends the options.
 #pragma once
 
 #include <optional>
@@ -14,10 +15,22 @@ struct Options {
     CardKind kind = CardKind::Sdhc;
     int package = 28;
     bool target = false;
-    bool help = false;
+    std::optional<std::string> trace; // VCD file of the card bus
+    bool help = false;                // the whole help, or the command's own when a command is named
+    bool version = false;
     std::string command;
     std::vector<std::string> args;
 };
+
+// One option. Adding one takes a field in Options and a row in option_table();
+// --help lists the rows.
+struct OptionSpec {
+    const char* name;  // "--card"
+    const char* value; // the value's name in --help ("IMAGE"); nullptr for a flag
+    const char* help;  // lines for --help, each ending in '\n'
+    void (*apply)(Options& options, const std::string& value);
+};
+const std::vector<OptionSpec>& option_table();
 
 // Throws ToolError for anything it cannot take.
 Options parse_options(const std::vector<std::string>& argv);
