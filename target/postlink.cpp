@@ -4,7 +4,7 @@
 //   postlink <linked.elf> <out-dir> [file.su ...]
 //
 // Writes <out-dir>/sdcard.elf (the rewritten image with its symbols),
-// sdcard.bin, sdcard.hex and sdcard.size; fails with every problem listed.
+// sdcard.bin, sdcard.words and sdcard.size; fails with every problem listed.
 #include <cstdio>
 #include <exception>
 #include <fstream>
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         const std::string report = target::size_report(elf, image, rewrite, target::read_stack_usage(su));
         write_file(dir + "/sdcard.elf", elf.bytes().data(), elf.bytes().size());
         write_file(dir + "/sdcard.bin", image.data(), image.size());
-        write_text(dir + "/sdcard.hex", target::hex_words(image));
+        write_text(dir + "/sdcard.words", target::hex_words(image));
         write_text(dir + "/sdcard.size", report);
         std::printf("sdcard.bin: %zu bytes (%u calls, %u jumps made PC-relative)\n", image.size(),
                     rewrite.calls, rewrite.jumps);
