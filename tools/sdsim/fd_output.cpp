@@ -65,6 +65,9 @@ FdBuffer::int_type FdBuffer::overflow(int_type c) {
 
 std::streamsize FdBuffer::xsputn(const char* s, std::streamsize n) {
     const size_t count = static_cast<size_t>(n);
+    if (count == 0) {
+        return 0;
+    }
     if (count <= static_cast<size_t>(epptr() - pptr())) {
         std::memcpy(pptr(), s, count);
         pbump(static_cast<int>(count));
