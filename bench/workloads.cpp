@@ -34,9 +34,9 @@ std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text
 
 void open(TimedRig& rig, const char* name) { rig.setup({MODE_OPEN, sim::counted(name)}); }
 
-void mount_and_open(TimedRig& rig) { rig.measure({MODE_OPEN, sim::counted("READ.BIN")}, 0); }
+void mount_and_open(TimedRig& rig, int) { rig.measure({MODE_OPEN, sim::counted("READ.BIN")}, 0); }
 
-void sequential_reads(TimedRig& rig) {
+void sequential_reads(TimedRig& rig, int) {
     open(rig, "READ.BIN");
     for (uint32_t at = 0; at < MIB; at += 512) {
         const sim::Returned r = rig.measure({MODE_READ, {}, FROM_RUNNING_POSITION, 512}, 512);
@@ -46,32 +46,34 @@ void sequential_reads(TimedRig& rig) {
     }
 }
 
-void random_reads(TimedRig& rig) {
+void random_reads(TimedRig& rig, int count) {
     open(rig, "READ.BIN");
     std::mt19937 random(9);
     std::uniform_int_distribution<int32_t> position(0, MIB - 100);
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < count; ++i) {
         rig.measure({MODE_READ, {0}, position(random), 100}, 100);
     }
 }
 
-void appended_records(TimedRig& rig) {
+void appended_records(TimedRig& rig, int count) {
     open(rig, "APPEND.DAT");
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < count; ++i) {
         char record[21];
-        std::snprintf(record, sizeof record, "RECORD %05d ABCDEF\n", i);
+        std::snprintf(record, sizeof record, "RECORD %05u ABCDEF\n", static_cast<unsigned>(i) % 100000u);
         rig.measure({MODE_WRITE, sim::counted(record), FROM_RUNNING_POSITION, 20}, 20);
     }
 }
 
-void unaligned_writes(TimedRig& rig) {
+// Spread evenly over the file, whatever their number.
+void unaligned_writes(TimedRig& rig, int count) {
     open(rig, "WRITE.BIN");
-    for (int32_t i = 0; i < 200; ++i) {
-        rig.measure({MODE_WRITE, sim::counted("0123456789"), i * 5242 + 3, 10}, 10);
+    const int32_t step = static_cast<int32_t>((MIB - 16) / static_cast<uint32_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        rig.measure({MODE_WRITE, sim::counted("0123456789"), i * step + 3, 10}, 10);
     }
 }
 
-void listing(TimedRig& rig) {
+void listing(TimedRig& rig, int) {
     rig.measure({MODE_OPENDIR, sim::counted("DIR200")}, 0);
     for (;;) {
         const sim::Returned r = rig.measure({MODE_READDIR, {0}}, 0);
@@ -82,7 +84,7 @@ void listing(TimedRig& rig) {
     }
 }
 
-void save_program(TimedRig& rig) {
+void save_program(TimedRig& rig, int) {
     // The board's own program memory holds 4 KiB; a save leaves the host's
     // allocation arena free past its first 256 bytes, so the stored program
     // goes there.
@@ -113,7 +115,7 @@ void load_program(TimedRig& rig, const char* name, uint32_t size) {
     }
 }
 
-void fresh_write_near_end(TimedRig& rig) {
+void fresh_write_near_end(TimedRig& rig, int) {
     rig.setup({MODE_OPEN, sim::counted("READ.BIN")}); // the card is up, the volume mounted
     rig.measure({MODE_OPEN, sim::counted("WRITE.BIN")}, 0);
     rig.measure({MODE_WRITE, sim::counted("0123456789"), MIB - 1000 + 3, 10}, 10);
@@ -140,16 +142,18 @@ void fill_volume(const testsupport::Volume& volume) {
 
 const std::vector<Workload>& workloads() {
     static const std::vector<Workload> table = {
-        {"mount and open", mount_and_open},
-        {"1 MB in 512-byte raw reads", sequential_reads},
-        {"1,000 random 100-byte reads", random_reads},
-        {"2,000 appended 20-byte records", appended_records},
-        {"200 unaligned 10-byte writes", unaligned_writes},
-        {"listing 200 entries", listing},
-        {"save a 40 KB program", save_program},
-        {"load a 40 KB program", [](TimedRig& rig) { load_program(rig, "PROG40K.BAS", PROGRAM_40K); }},
-        {"fresh open, 10-byte write at the end", fresh_write_near_end},
-        {"load a 50,000-byte program", [](TimedRig& rig) { load_program(rig, "PROG50K.BAS", PROGRAM_50K); }},
+        {"mount and open", 1, 1, mount_and_open},
+        {"1 MB in 512-byte raw reads", 2048, 2048, sequential_reads},
+        {"random 100-byte string reads", 1000, 40, random_reads},
+        {"appended 20-byte records (position -1)", 2000, 200, appended_records},
+        {"unaligned 10-byte writes over 1 MB", 200, 20, unaligned_writes},
+        {"listing 200 entries", 202, 202, listing},
+        {"save a 40 KB program", 1, 1, save_program},
+        {"load a 40 KB program", 1, 1,
+         [](TimedRig& rig, int) { load_program(rig, "PROG40K.BAS", PROGRAM_40K); }},
+        {"fresh open, 10-byte write at the end", 2, 2, fresh_write_near_end},
+        {"load a 50,000-byte program", 1, 1,
+         [](TimedRig& rig, int) { load_program(rig, "PROG50K.BAS", PROGRAM_50K); }},
     };
     return table;
 }

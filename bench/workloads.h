@@ -1,5 +1,6 @@
-// What the benchmark measures. A workload is a row: its name and a function
-// that prepares (uncounted) and then makes its counted calls on a fresh rig.
+// What the benchmark measures. A workload is a row: its name, how many
+// counted calls it makes (in full, and in the short run CI makes) and a
+// function that prepares (uncounted) and then makes them on a fresh rig.
 // Adding one takes its files in fill_volume() and a row in workloads().
 #pragma once
 
@@ -12,7 +13,9 @@ namespace bench {
 
 struct Workload {
     const char* name;
-    void (*run)(TimedRig& rig);
+    int full;      // repetitions the figures are defined with
+    int short_run; // in the short run: where every one walks a long cluster chain
+    void (*run)(TimedRig& rig, int repetitions);
 };
 
 // Puts on a freshly formatted volume every file the workloads use.
