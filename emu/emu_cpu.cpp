@@ -61,28 +61,25 @@ const char* access_name(uc_mem_type type) {
 } // namespace
 
 struct EmuCpu::Hooks {
-    static void code(uc_engine* uc, uint64_t address, uint32_t, void* user) {
+    // Only the trap page: the host's services.
+    static void trap(uc_engine* uc, uint64_t address, uint32_t, void* user) {
         auto& cpu = *static_cast<EmuCpu*>(user);
         const auto pc = static_cast<uint32_t>(address);
-        if (pc >= TRAP_BASE && pc < TRAP_BASE + TRAP_SIZE) {
-            if (pc != RETURN_TRAP) {
-                try {
-                    run_host_service(uc, *cpu.board_, pc - TRAP_BASE);
-                } catch (const EmuFault& e) {
-                    cpu.fault(e.what());
-                }
-            }
+        if (pc == RETURN_TRAP) {
             return;
         }
-        if (pc < RAM_BASE) {
-            cpu.fault("jump to " + hex(pc) + ", outside the chip's KSEG0/KSEG1 memory");
-            return;
+        cpu.board_->advance_to(cpu.now_ps());
+        const uint64_t before = cpu.board_->now_ps();
+        try {
+            run_host_service(uc, *cpu.board_, pc - TRAP_BASE);
+        } catch (const EmuFault& e) {
+            cpu.fault(e.what());
         }
-        if (++cpu.last_.instructions > cpu.budget_) {
-            cpu.fault("runaway: more than " + std::to_string(cpu.budget_) + " instructions in one call");
-            return;
-        }
-        cpu.lowest_sp_ = std::min(cpu.lowest_sp_, reg(uc, UC_MIPS_REG_SP));
+        cpu.delay_ps_ += cpu.board_->now_ps() - before;
+    }
+
+    static void block(uc_engine*, uint64_t address, uint32_t size, void* user) {
+        static_cast<EmuCpu*>(user)->enter_block(static_cast<uint32_t>(address), size);
     }
 
     // Addresses below KSEG0 alias physical memory in the engine; on the chip they do not.
@@ -109,6 +106,7 @@ struct EmuCpu::Hooks {
             cpu.fault(std::to_string(size) + "-byte read of SFR " + hex(address));
             return 0;
         }
+        cpu.sync_board(address, false);
         return cpu.board_->reg_read(address);
     }
 
@@ -119,12 +117,14 @@ struct EmuCpu::Hooks {
             cpu.fault(std::to_string(size) + "-byte write of SFR " + hex(address));
             return;
         }
+        cpu.sync_board(address, true);
         cpu.board_->reg_write(address, static_cast<uint32_t>(value));
     }
 };
 
-EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_t budget)
-    : load_address_(load_address), image_size_(static_cast<uint32_t>(image.size())), budget_(budget) {
+EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_t budget, ClockSettings clock)
+    : load_address_(load_address), image_size_(static_cast<uint32_t>(image.size())), budget_(budget),
+      clock_(clock) {
     if (load_address % 4 != 0 || load_address < IMAGE_SPACE_BASE ||
         load_address + image.size() > FLASH_BASE + FLASH_SIZE) {
         throw EmuFault("an image of " + std::to_string(image.size()) + " bytes does not fit in flash at " +
@@ -138,8 +138,13 @@ EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_
     check(uc_mem_write(uc_, load_address, image.data(), image.size()), "image");
 
     uc_hook hook;
-    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Hooks::code), this, 1, 0),
-          "code hook");
+    // Time and the stack are followed block by block: a hook on every
+    // instruction would slow the engine down several times over.
+    check(uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&Hooks::block), this, 1, 0),
+          "block hook");
+    check(uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&Hooks::trap), this, TRAP_BASE,
+                      TRAP_BASE + TRAP_SIZE - 1),
+          "trap hook");
     check(uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                       reinterpret_cast<void*>(&Hooks::user_segment), this, 0, RAM_BASE - 1),
           "user segment hook");
@@ -163,7 +168,11 @@ std::vector<uint8_t> EmuCpu::read_image(const std::string& path) {
 std::string EmuCpu::name() const { return "emulator@" + hex(load_address_); }
 
 void EmuCpu::bind(sim::Board& board) {
+    if (board_ != &board || !spi_) {
+        spi_ = std::make_unique<TimedSpi2>(board);
+    }
     board_ = &board;
+    board.set_bus_clock_hz(clock_.pbclk_hz());
     if (bound_ram_ == board.ram()) {
         return;
     }
@@ -172,6 +181,105 @@ void EmuCpu::bind(sim::Board& board) {
     }
     check(uc_mem_map_ptr(uc_, RAM_BASE, sim::RAM_SIZE, UC_PROT_ALL, board.ram()), "RAM");
     bound_ram_ = board.ram();
+}
+
+// What the clock and the stack watch need to know of a block of code.
+struct EmuCpu::BlockInfo {
+    struct Access {
+        uint32_t index; // of the instruction in the block
+        int base;       // register
+        int16_t offset;
+        bool store;
+    };
+    uint32_t size = 0;
+    int32_t stack_dip = 0; // the lowest its `addiu $sp, $sp, imm` take $sp, from entry
+    std::vector<Access> accesses;
+};
+
+uint64_t EmuCpu::now_ps() const {
+    return delay_ps_ + clock_.cycles_to_ps(executed_ + clock_.flash_wait_states * blocks_);
+}
+
+void EmuCpu::enter_block(uint32_t address, uint32_t size) {
+    if (address >= TRAP_BASE && address < TRAP_BASE + TRAP_SIZE) {
+        return; // the host's code, not the module's
+    }
+    if (address < RAM_BASE) {
+        fault("jump to " + hex(address) + ", outside the chip's KSEG0/KSEG1 memory");
+        return;
+    }
+    block_ = &block_info(address, size);
+    next_access_ = 0;
+    block_start_ = executed_;
+    executed_ += size / 4;
+    ++blocks_;
+    if (executed_ - call_start_ > budget_) {
+        fault("runaway: more than " + std::to_string(budget_) + " instructions in one call");
+        return;
+    }
+    if (block_->stack_dip < 0) {
+        lowest_sp_ =
+            std::min(lowest_sp_, reg(uc_, UC_MIPS_REG_SP) + static_cast<uint32_t>(block_->stack_dip));
+    }
+}
+
+// Decoded once per block. The module changes $sp only by immediates (no frame
+// is larger than one reaches), so those alone give its stack depth.
+const EmuCpu::BlockInfo& EmuCpu::block_info(uint32_t address, uint32_t size) {
+    auto& known = blocks_seen_[address];
+    if (known && known->size == size) {
+        return *known;
+    }
+    known = std::make_unique<BlockInfo>();
+    known->size = size;
+    std::vector<uint32_t> words(size / 4);
+    if (uc_mem_read(uc_, address, words.data(), words.size() * 4) != UC_ERR_OK) {
+        return *known;
+    }
+    int32_t sp = 0;
+    for (uint32_t i = 0; i < words.size(); ++i) {
+        const uint32_t w = words[i];
+        const uint32_t opcode = w >> 26;
+        if ((w >> 16) == 0x27BD) { // addiu $sp, $sp, imm
+            sp += static_cast<int16_t>(w & 0xFFFF);
+            known->stack_dip = std::min(known->stack_dip, sp);
+        }
+        const bool load = (opcode >= 0x20 && opcode <= 0x26) || opcode == 0x30;
+        const bool store = (opcode >= 0x28 && opcode <= 0x2B) || opcode == 0x2E || opcode == 0x38;
+        if (load || store) {
+            known->accesses.push_back(
+                {i, static_cast<int>((w >> 21) & 31), static_cast<int16_t>(w & 0xFFFF), store});
+        }
+    }
+    return *known;
+}
+
+// Unicorn keeps the PC at the start of the block while it runs one, so the
+// instruction behind a register access is found among the block's loads and
+// stores instead: the first one not yet passed whose base register and
+// offset give the address accessed (registers are current during the access).
+uint32_t EmuCpu::access_index(uint32_t address, bool store) {
+    if (block_ == nullptr) {
+        return 0;
+    }
+    const auto& accesses = block_->accesses;
+    for (size_t k = next_access_; k < accesses.size(); ++k) {
+        const auto& a = accesses[k];
+        if (a.store == store &&
+            reg(uc_, UC_MIPS_REG_0 + a.base) + static_cast<uint32_t>(static_cast<int32_t>(a.offset)) ==
+                address) {
+            next_access_ = k + 1;
+            return a.index;
+        }
+    }
+    return 0;
+}
+
+// The board's clock follows the CPU's before each register access, so SPI2
+// sees the moment the instruction runs.
+void EmuCpu::sync_board(uint32_t address, bool store) {
+    const uint64_t done = block_start_ + access_index(address, store);
+    board_->advance_to(delay_ps_ + clock_.cycles_to_ps(done + clock_.flash_wait_states * blocks_));
 }
 
 void EmuCpu::fault(const std::string& what) {
@@ -217,7 +325,19 @@ void EmuCpu::call_main(sim::Board& board) {
     last_ = {};
     lowest_sp_ = ENTRY_SP;
     fault_.clear();
+    call_start_ = executed_;
+    block_ = nullptr;
+    const uint64_t started_ps = now_ps();
+    // The board runs SPI2 on this CPU's clock for the call, and on its own again after it.
+    struct TimingScope {
+        sim::Board& board;
+        ~TimingScope() { board.set_spi_timing(nullptr); }
+    } timing{board};
+    board.set_spi_timing(spi_.get());
     const uc_err err = uc_emu_start(uc_, load_address_, RETURN_TRAP, 0, 0);
+    last_.instructions = executed_ - call_start_;
+    last_.time_ps = now_ps() - started_ps;
+    board.advance_to(now_ps());
     const uint32_t pc = reg(uc_, UC_MIPS_REG_PC);
     if (fault_.empty() && err != UC_ERR_OK) {
         fault_ = uc_strerror(err);

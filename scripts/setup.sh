@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
+  sigrok-cli gtkwave gnuplot-nox
   libgtest-dev
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
   libunicorn-dev

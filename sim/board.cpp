@@ -63,9 +63,18 @@ uint32_t Board::reg_read(uint32_t address) {
     case SPI2CON: return spi2con_;
     case SPI2CON2: return spi2con2_;
     case SPI2BRG: return spi2brg_;
-    // Exchanges complete at once, so the shift register always reads empty.
-    case SPI2STAT: return (rbf_ ? SPI2STAT_SPIRBF : 0) | SPI2STAT_SRMT | (1u << 3);
-    case SPI2BUF: rbf_ = false; return rx_;
+    case SPI2STAT:
+        if (spi_timing_ != nullptr) {
+            return spi_timing_->status();
+        }
+        // Exchanges complete at once, so the shift register always reads empty.
+        return (rbf_ ? SPI2STAT_SPIRBF : 0) | SPI2STAT_SRMT | (1u << 3);
+    case SPI2BUF:
+        if (spi_timing_ != nullptr) {
+            return spi_timing_->read_buffer();
+        }
+        rbf_ = false;
+        return rx_;
     case DEVID: return devid_;
     case SDI2R: return sdi2r_;
     case RPB13R: return rpb13r_;
@@ -76,13 +85,27 @@ uint32_t Board::reg_read(uint32_t address) {
 void Board::reg_write(uint32_t address, uint32_t value) {
     reg_writes_.push_back({address, value});
     switch (address) {
-    case SPI2CON: spi2con_ = value; break;
+    case SPI2CON:
+        spi2con_ = value;
+        if (spi_timing_ != nullptr && !(value & SPI2CON_ON)) {
+            spi_timing_->switched_off();
+        }
+        break;
     case SPI2CON2: spi2con2_ = value; break;
     case SPI2BRG: spi2brg_ = value & 0x1FFF; break;
-    case SPI2STAT: break;
+    case SPI2STAT:
+        if (spi_timing_ != nullptr) {
+            spi_timing_->clear_status(value);
+        }
+        break;
     case SPI2BUF:
         // SPI2 exchanges only while it is switched on as bus master.
-        if ((spi2con_ & SPI2CON_ON) && (spi2con_ & SPI2CON_MSTEN)) {
+        if (!(spi2con_ & SPI2CON_ON) || !(spi2con_ & SPI2CON_MSTEN)) {
+            break;
+        }
+        if (spi_timing_ != nullptr) {
+            spi_timing_->write_buffer(static_cast<uint8_t>(value));
+        } else {
             rx_ = exchange(static_cast<uint8_t>(value));
             rbf_ = true;
         }
@@ -119,15 +142,24 @@ bool Board::bus_connected() const {
            configured(pins.clock, PIN_CODE_OUTPUT);
 }
 
-uint8_t Board::exchange(uint8_t out) {
+uint64_t Board::byte_ps(uint32_t brg) const {
+    const uint64_t clocks = 8ull * 2ull * (brg + 1ull);
+    return clocks * kPicosecondsPerSecond / bus_clock_hz_;
+}
+
+uint8_t Board::shift_byte(uint8_t out, uint64_t start_ps) {
     const bool cs_high = !(valid_pin(device_cs_pin_) && pin_level_[device_cs_pin_] == 0);
     uint8_t in = 0xFF;
     if (device_ != nullptr && bus_connected()) {
         in = device_->exchange(out, !cs_high);
     }
-    bus_.push_back({now_ps_, cs_high, out, in, spi2brg_});
-    const uint64_t clocks = 8ull * 2ull * (spi2brg_ + 1ull);
-    now_ps_ += clocks * kPicosecondsPerSecond / bus_clock_hz_;
+    bus_.push_back({start_ps, cs_high, out, in, spi2brg_});
+    return in;
+}
+
+uint8_t Board::exchange(uint8_t out) {
+    const uint8_t in = shift_byte(out, now_ps_);
+    now_ps_ += byte_ps(spi2brg_);
     return in;
 }
 
@@ -161,10 +193,14 @@ void Board::host_pin_write(int32_t pin, int32_t code) {
     if (!valid_pin(pin)) {
         return;
     }
+    const int32_t before = pin_level_[pin];
     if (code == PIN_DRIVE_LOW) {
         pin_level_[pin] = 0;
     } else if (code == PIN_DRIVE_HIGH) {
         pin_level_[pin] = 1;
+    }
+    if (pin == device_cs_pin_ && pin_level_[pin] != before) {
+        cs_edges_.push_back({now_ps_, pin_level_[pin] == 1});
     }
 }
 
@@ -284,6 +320,7 @@ void Board::begin_call() { arena_next_ = RAM_ARENA; }
 void Board::clear_logs() {
     reg_writes_.clear();
     bus_.clear();
+    cs_edges_.clear();
     pin_calls_.clear();
     console_.clear();
     prints_.clear();

@@ -39,6 +39,25 @@ struct BusByte {
     uint32_t brg;     // SPI2BRG during the byte
 };
 
+// A level change of the card's chip-select line, for traces.
+struct CsEdge {
+    uint64_t time_ps;
+    bool high;
+};
+
+// SPI2 as a clocked peripheral. Without one the board completes every byte the
+// moment it is written (the native build); a CPU that keeps time (the
+// emulator) plugs its own in and moves the board's clock before each access.
+class Spi2Timing {
+  public:
+    virtual ~Spi2Timing() = default;
+    virtual uint32_t status() = 0;
+    virtual uint8_t read_buffer() = 0;
+    virtual void write_buffer(uint8_t out) = 0;
+    virtual void clear_status(uint32_t value) = 0; // a write to SPI2STAT
+    virtual void switched_off() = 0;               // SPI2CON ON cleared
+};
+
 struct AllocBlock {
     uint32_t offset; // in RAM
     uint32_t size;
@@ -80,9 +99,17 @@ class Board {
     // --- card bus ----------------------------------------------------------------
     void attach(BusDevice* device, int32_t cs_pin);
     const std::vector<BusByte>& bus() const { return bus_; }
+    const std::vector<CsEdge>& cs_edges() const { return cs_edges_; }
     bool bus_connected() const; // pins, PPS and SPI2 set so that a card hears the bus
+    // The peripheral bus clock that SPI2BRG divides.
     void set_bus_clock_hz(uint64_t hz) { bus_clock_hz_ = hz; }
+    uint64_t bus_clock_hz() const { return bus_clock_hz_; }
+    uint64_t byte_ps(uint32_t brg) const; // one byte on the bus at that SPI2BRG
     uint64_t now_ps() const { return now_ps_; }
+    void advance_to(uint64_t ps) { now_ps_ = ps > now_ps_ ? ps : now_ps_; }
+    void set_spi_timing(Spi2Timing* timing) { spi_timing_ = timing; }
+    // One byte with the device, logged as starting at start_ps; the clock stays.
+    uint8_t shift_byte(uint8_t out, uint64_t start_ps);
 
     // --- host services (offsets are into RAM) -------------------------------------
     void host_delay(uint32_t us);
@@ -131,6 +158,8 @@ class Board {
     BusDevice* device_ = nullptr;
     int32_t device_cs_pin_ = -1;
     std::vector<BusByte> bus_;
+    std::vector<CsEdge> cs_edges_;
+    Spi2Timing* spi_timing_ = nullptr;
     uint64_t bus_clock_hz_ = 40'000'000;
     uint64_t now_ps_ = 0;
 

@@ -2,6 +2,7 @@
 // offset at several placements, and a clear stop for every way to crash.
 #include <gtest/gtest.h>
 
+#include "cfunctions.h"
 #include "chip_images.h"
 #include "emu_cpu.h"
 
@@ -10,7 +11,8 @@ namespace {
 using emutest::probe_image;
 
 constexpr int32_t PROBE_MESSAGE = 0, PROBE_ARGUMENTS = 1, PROBE_FLASH_WRITE = 2, PROBE_RUNAWAY = 3,
-                  PROBE_UNMAPPED = 4, PROBE_NULL = 5, PROBE_UNALIGNED = 6, PROBE_DEEP_STACK = 7;
+                  PROBE_UNMAPPED = 4, PROBE_NULL = 5, PROBE_UNALIGNED = 6, PROBE_DEEP_STACK = 7,
+                  PROBE_SPI = 8;
 
 std::string fault_of(emu::EmuCpu& cpu, const sim::Call& call) {
     sim::Board board;
@@ -81,6 +83,38 @@ TEST(Emulator, EveryCrashStopsWithTheAddressAndTheRegisters) {
     // The engine is still usable after a crash.
     sim::Board board;
     EXPECT_EQ(sim::invoke(board, cpu, {PROBE_ARGUMENTS, {}, 2, 3}).p4, 5);
+}
+
+// Answers each byte with the byte plus one, so every read tells which byte it belongs to.
+class NextByte : public sim::BusDevice {
+  public:
+    uint8_t exchange(uint8_t out, bool) override { return static_cast<uint8_t>(out + 1); }
+};
+
+TEST(Emulator, Spi2KeepsTheChipsTimeAndBuffers) {
+    emu::EmuCpu cpu(probe_image(), emutest::PLACE_LOW);
+    sim::Board board;
+    NextByte device;
+    board.attach(&device, 7);
+    board.set_sdi2r(4);
+    board.set_rpb13r(4);
+    board.set_pin_state(board.card_pins().data_out, PIN_CODE_CHIP_SELECT);
+    const std::vector<uint8_t> seen = sim::invoke(board, cpu, {PROBE_SPI, {}}).p1;
+    constexpr uint8_t RBF = 1u << 0, TBF = 1u << 1, ROV = 1u << 6, SRMT = 1u << 7;
+    EXPECT_EQ(seen[0], 0x12);
+    EXPECT_EQ(seen[1], 0x12) << "a read before SPIRBF rises gets the old byte";
+    EXPECT_EQ(seen[2] & (RBF | SRMT), 0) << "still shifting";
+    EXPECT_EQ(seen[3], 0x23);
+    EXPECT_EQ(seen[4] & TBF, TBF) << "the second byte waits in the transmit buffer";
+    EXPECT_EQ(seen[5] & (RBF | ROV | SRMT), RBF | ROV | SRMT) << "the unread byte overflowed";
+    EXPECT_EQ(seen[6], 0x34) << "the byte received while the last was unread is lost";
+
+    const auto& bus = board.bus();
+    ASSERT_EQ(bus.size(), 4u);
+    const uint64_t byte_ps = 48 * 25'000; // SPI2BRG 2 at a 40 MHz peripheral bus
+    EXPECT_EQ(bus[3].time_ps, bus[2].time_ps + byte_ps) << "the waiting byte follows at once";
+    EXPECT_GT(bus[1].time_ps, bus[0].time_ps + byte_ps);
+    EXPECT_GE(cpu.last_call().time_ps, bus[3].time_ps + byte_ps - bus[0].time_ps);
 }
 
 TEST(Emulator, RefusesPlacementsOutsideTheFreeFlash) {

@@ -18,7 +18,32 @@ enum Probe : int32_t {
     PROBE_NULL = 5,
     PROBE_UNALIGNED = 6,
     PROBE_DEEP_STACK = 7, // recursion p2 deep, 1 KiB per level
+    PROBE_SPI = 8,        // SPI2 read too early and left unread; p1 gets what each read saw
 };
+
+void wait_for(uint32_t status_bit) {
+    while ((reg_read(SPI2STAT) & status_bit) == 0) {
+    }
+}
+
+void spi_timing(uint8_t* seen) {
+    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    reg_write(SPI2BRG, SPI2BRG_FAST);
+    reg_write(SPI2BUF, 0x11);
+    wait_for(SPI2STAT_SPIRBF);
+    seen[0] = static_cast<uint8_t>(reg_read(SPI2BUF));
+    reg_write(SPI2BUF, 0x22);
+    seen[1] = static_cast<uint8_t>(reg_read(SPI2BUF)); // before the byte is done
+    seen[2] = static_cast<uint8_t>(reg_read(SPI2STAT));
+    wait_for(SPI2STAT_SPIRBF);
+    seen[3] = static_cast<uint8_t>(reg_read(SPI2BUF));
+    reg_write(SPI2BUF, 0x33);
+    reg_write(SPI2BUF, 0x44); // waits in the transmit buffer
+    seen[4] = static_cast<uint8_t>(reg_read(SPI2STAT));
+    wait_for(SPI2STAT_SRMT);
+    seen[5] = static_cast<uint8_t>(reg_read(SPI2STAT));
+    seen[6] = static_cast<uint8_t>(reg_read(SPI2BUF));
+}
 
 // Each level keeps a kilobyte alive across the next call.
 __attribute__((noinline)) uint32_t deep(uint32_t levels) {
@@ -49,5 +74,7 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         *p4 = *reinterpret_cast<volatile int32_t*>(p1 + 1);
     } else if (probe == PROBE_DEEP_STACK) {
         *p4 = static_cast<int32_t>(deep(static_cast<uint32_t>(*p2)));
+    } else if (probe == PROBE_SPI) {
+        spi_timing(p1);
     }
 }

@@ -110,12 +110,17 @@ void expect_same(const Trace& native, const Trace& chip, const std::string& who)
     EXPECT_EQ(native.pins, chip.pins) << who;
     EXPECT_EQ(native.loaded, chip.loaded) << who;
     ASSERT_EQ(native.bus.size(), chip.bus.size()) << who;
+    // The chip takes time between bytes that the native build does not, so
+    // only the order of bytes is common; and no byte starts before the last ended.
     for (size_t i = 0; i < native.bus.size(); ++i) {
         const auto& n = native.bus[i];
         const auto& c = chip.bus[i];
-        ASSERT_TRUE(n.time_ps == c.time_ps && n.cs_high == c.cs_high && n.out == c.out && n.in == c.in &&
-                    n.brg == c.brg)
+        ASSERT_TRUE(n.cs_high == c.cs_high && n.out == c.out && n.in == c.in && n.brg == c.brg)
             << who << ": bus byte " << i << " differs";
+        if (i > 0) {
+            const auto& last = chip.bus[i - 1];
+            ASSERT_GE(c.time_ps, last.time_ps + 16u * (last.brg + 1) * 25'000u) << who << ": bus byte " << i;
+        }
     }
     EXPECT_EQ(native.written_sectors, chip.written_sectors) << who;
     EXPECT_TRUE(native.card == chip.card) << who << ": card contents differ";

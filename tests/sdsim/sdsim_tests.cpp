@@ -227,4 +227,26 @@ TEST(SdsimCards, EveryKindAndPackageReadsAPartitionedFat32Card) {
     EXPECT_FALSE(std::filesystem::exists(demo_card(dir)));
 }
 
+// The dump opens in sigrok and holds the same bus bytes on both back-ends.
+TEST(SdsimTrace, CatOfASmallFileDecodesToTheSameBytesOnBothBackEnds) {
+    ScratchDir dir;
+    std::vector<std::string> mosi;
+    for (const std::string backend : {"", "--target "}) {
+        const Outcome r = sdsim(dir, backend + "--trace bus.vcd cat HELLO.TXT");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, "Hello from the SD card!\r\n");
+        mosi.push_back(
+            testsupport::run("sigrok-cli -I vcd -i " + testsupport::quote(dir.file("bus.vcd").string()) +
+                             " -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=1:cpha=1 -A spi=mosi-data"));
+    }
+    EXPECT_NE(mosi[0].find("spi-1: 51"), std::string::npos) << "a CMD17 frame";
+    EXPECT_EQ(mosi[0], mosi[1]);
+}
+
+TEST(SdsimTrace, AnUnwritablePathIsAToolErrorBeforeAnyModuleCall) {
+    ScratchDir dir;
+    expect_tool_error(sdsim(dir, "--trace no/such/dir/bus.vcd cat HELLO.TXT"), "No such file or directory");
+    expect_tool_error(sdsim(dir, "--target --trace . ls"), "Is a directory");
+}
+
 } // namespace

@@ -76,6 +76,10 @@ const std::vector<OptionSpec>& option_table() {
          "run the chip image in the emulator instead of the\n"
          "module's native build.\n",
          [](Options& o, const std::string&) { o.target = true; }},
+        {"--trace", "FILE",
+         "write the card bus (cs, sck, mosi, miso) to FILE as a\n"
+         "Value Change Dump, with the chip's timing under --target.\n",
+         [](Options& o, const std::string& v) { o.trace = v; }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
         {"--help", nullptr, "this text; after a command, that command's help.\n",

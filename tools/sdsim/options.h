@@ -15,7 +15,8 @@ struct Options {
     CardKind kind = CardKind::Sdhc;
     int package = 28;
     bool target = false;
-    bool help = false; // the whole help, or the command's own when a command is named
+    std::optional<std::string> trace; // VCD file of the card bus
+    bool help = false;                // the whole help, or the command's own when a command is named
     bool version = false;
     std::string command;
     std::vector<std::string> args;

@@ -54,13 +54,42 @@ Session::Session(const std::string& image_path, const Options& options, std::ost
     board_.set_devid(options.package == 44 ? sim::DEVID_44PIN : sim::DEVID_28PIN);
     board_.attach(&card_, CARD_CS_PIN);
     board_.set_chip_select_option(CARD_CS_PIN);
+    if (options.trace) {
+        try {
+            trace_ = std::make_unique<sim::VcdTrace>(*options.trace);
+        } catch (const std::runtime_error& e) {
+            throw ToolError(e.what());
+        }
+    }
+}
+
+Session::~Session() {
+    if (trace_) {
+        try {
+            trace_->finish(board_.now_ps());
+        } catch (const std::runtime_error& e) {
+            std::cerr << "sdsim: " << e.what() << '\n';
+        }
+    }
 }
 
 sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     // Logs would otherwise grow with every byte on the bus for the whole run.
     board_.clear_logs();
     card_.clear_logs();
-    sim::Returned returned = sim::invoke(board_, *cpu_, call);
+    sim::Returned returned{};
+    try {
+        returned = sim::invoke(board_, *cpu_, call);
+    } catch (const std::exception&) {
+        // The bus up to a fault belongs in the trace too.
+        if (trace_) {
+            trace_->add(board_);
+        }
+        throw;
+    }
+    if (trace_) {
+        trace_->add(board_);
+    }
     result.messages = board_.console();
     if (!result.messages.empty()) {
         printed_any_ = true;

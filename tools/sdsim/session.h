@@ -15,6 +15,7 @@
 #include "disk_image.h"
 #include "options.h"
 #include "sd_card.h"
+#include "vcd_trace.h"
 
 namespace sdsim {
 
@@ -32,6 +33,9 @@ struct CallResult {
 class Session {
   public:
     Session(const std::string& image_path, const Options& options, std::ostream& console);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     CallResult set_cs(int32_t pin);
     CallResult open(const std::string& name);
@@ -58,6 +62,7 @@ class Session {
     std::ostream& console_;
     bool printed_any_ = false;
     size_t faults_reported_ = 0;
+    std::unique_ptr<sim::VcdTrace> trace_;
 };
 
 // Largest data a single read or write can move: the size of the argument buffer.
