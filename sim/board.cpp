@@ -65,7 +65,13 @@ uint32_t Board::reg_read(uint32_t address) {
     case SPI2BRG: return spi2brg_;
     // Exchanges complete at once, so the shift register always reads empty.
     case SPI2STAT: return (rbf_ ? SPI2STAT_SPIRBF : 0) | SPI2STAT_SRMT | (1u << 3);
-    case SPI2BUF: rbf_ = false; return rx_;
+    case SPI2BUF: {
+        const uint8_t taken = rx_;
+        rbf_ = rx_next_full_;
+        rx_ = rx_next_;
+        rx_next_full_ = false;
+        return taken;
+    }
     case DEVID: return devid_;
     case SDI2R: return sdi2r_;
     case RPB13R: return rpb13r_;
@@ -82,9 +88,19 @@ void Board::reg_write(uint32_t address, uint32_t value) {
     case SPI2STAT: break;
     case SPI2BUF:
         // SPI2 exchanges only while it is switched on as bus master.
+        // A byte sent while the last one received is still unread is the
+        // chip's byte waiting in the transmit buffer: here it completes at
+        // once and is read after that one, as if the program always took each
+        // byte in time. A third is lost, as the chip's overflow would lose it.
         if ((spi2con_ & SPI2CON_ON) && (spi2con_ & SPI2CON_MSTEN)) {
-            rx_ = exchange(static_cast<uint8_t>(value));
-            rbf_ = true;
+            const uint8_t in = exchange(static_cast<uint8_t>(value));
+            if (!rbf_) {
+                rx_ = in;
+                rbf_ = true;
+            } else if (!rx_next_full_) {
+                rx_next_ = in;
+                rx_next_full_ = true;
+            }
         }
         break;
     case DEVID: faults_.push_back("write to the read-only DEVID register"); break;
