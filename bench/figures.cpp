@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "chain_and_load.h"
 #include "elf_file.h"
 #include "emu_cpu.h"
 #include "sd_card.h"
 #include "sdtypes.h"
+#include "stack_depth.h"
 #include "volume.h"
 
 namespace {
@@ -82,8 +84,8 @@ class Bench {
     emu::EmuCpu cpu_;
 };
 
-void print_image_size(const std::vector<uint8_t>& image) {
-    const target::ElfFile elf = target::ElfFile::load(SDCARD_ELF_PATH);
+void print_image_size(const std::vector<uint8_t>& image, const char* elf_path) {
+    const target::ElfFile elf = target::ElfFile::load(elf_path);
     uint32_t code = 0, rodata = 0;
     for (const auto& s : elf.sections()) {
         if ((s.flags & SHF_ALLOC) && s.type == SHT_PROGBITS) {
@@ -93,15 +95,20 @@ void print_image_size(const std::vector<uint8_t>& image) {
     std::printf("Chip image (sdcard.bin)\n");
     std::printf("  %-34s %8zu bytes\n", "image in flash", image.size());
     std::printf("  %-34s %8u bytes\n", "code", code);
-    std::printf("  %-34s %8u bytes\n\n", "constant data", rodata);
+    std::printf("  %-34s %8u bytes\n", "constant data", rodata);
+    const target::StackReport stack = target::compute_stack(elf, 0);
+    std::printf("  %-34s %8u bytes  (%s)\n\n", "worst-case stack, computed", stack.worst_case,
+                stack.unbounded.empty() ? target::describe_chain(stack).c_str() : stack.unbounded.c_str());
 }
 
 } // namespace
 
-int main() {
+// figures [sdcard.bin sdcard.elf]: the build's image, or another one to compare with.
+int main(int argc, char** argv) {
+    const bool other = argc == 3;
     try {
-        const std::vector<uint8_t> image = emu::EmuCpu::read_image(SDCARD_IMAGE_PATH);
-        print_image_size(image);
+        const std::vector<uint8_t> image = emu::EmuCpu::read_image(other ? argv[1] : SDCARD_IMAGE_PATH);
+        print_image_size(image, other ? argv[2] : SDCARD_ELF_PATH);
 
         testsupport::ScratchDir dir;
         Bench bench(image, make_card(dir));
@@ -141,6 +148,13 @@ int main() {
             std::printf("  command %d %8u\n", mode, bytes);
         }
         std::printf("  %-9s %8u\n", "all", bench.stack_peak());
+
+        const bench::ChainAndLoad heavy = bench::measure_chain_and_load(image, PLACEMENT);
+        std::printf("\nCard bus bytes of the heaviest workloads\n");
+        std::printf("  %-58s %10zu\n", "fresh open + 10-byte write near the end of 1 MiB, 1 sector/cluster",
+                    heavy.write_bus_bytes);
+        std::printf("  %-58s %10.3f\n", "LOAD of a 50,000-byte program, 64 sectors/cluster, per text byte",
+                    heavy.load_bytes_per_byte);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "figures: %s\n", e.what());

@@ -1,6 +1,7 @@
 #include "card_access.h"
 #include "diskio.h"
 #include "sd_commands.h"
+#include "spi_stream.h"
 
 namespace {
 
@@ -17,6 +18,25 @@ bool wait_data_token() {
     return rc == DATA_TOKEN;
 }
 
+// Clocks the data block and its CRC, keeps `count` bytes from `offset` in
+// `buff`, and checks the CRC over the whole block whatever part is kept:
+// false when a byte arrived changed.
+bool receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
+    uint32_t crc = 0;
+    reg_write(SPI2BUF, 0xFF);
+    for (uint32_t n = 0; n < BLOCK_WITH_CRC; n++) {
+        if (n != BLOCK_WITH_CRC - 1) {
+            reg_write(SPI2BUF, 0xFF);
+        }
+        const uint32_t d = take_received();
+        if (n - offset < count) {
+            buff[n - offset] = static_cast<uint8_t>(d);
+        }
+        crc = crc16_step(crc, d);
+    }
+    return crc == 0;
+}
+
 } // namespace
 
 DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count) {
@@ -28,17 +48,8 @@ DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t cou
     }
 
     DRESULT res = RES_ERROR;
-    if (send_cmd(CMD17, card_address(sector)) == 0 && wait_data_token()) {
-        uint32_t bc = BLOCK_WITH_CRC - offset - count;
-        for (uint32_t n = offset; n != 0; n--) {
-            rcv_spi();
-        }
-        for (uint32_t n = 0; n < count; n++) {
-            buff[n] = rcv_spi();
-        }
-        for (; bc != 0; bc--) {
-            rcv_spi();
-        }
+    if (send_cmd(CMD17, card_address(sector)) == 0 && wait_data_token() &&
+        receive_block(buff, offset, count)) {
         res = RES_OK;
     }
 

@@ -30,5 +30,6 @@ void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* 
 void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);
 void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name);
 void mode_readdir(STATE_BLOCK* sb, uint8_t* p1);
-void mode_load(STATE_BLOCK* sb, const NameBuffer& name);
-void mode_save(STATE_BLOCK* sb, const NameBuffer& name);
+// Load and save work on the file that the entry point has opened after the bus set-up.
+void mode_load(STATE_BLOCK* sb);
+void mode_save(STATE_BLOCK* sb);

@@ -54,35 +54,31 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
     const uint32_t secoffset = pos & SECTOR_OFFSET_MASK;
     errstring(pf_lseek(fs, secstart));
 
-    const uint8_t* const s = *p3 < STRING_FORM_LIMIT ? p1 + 1 : p1;
+    const uint8_t* s = *p3 < STRING_FORM_LIMIT ? p1 + 1 : p1;
+    uint32_t rest = count; // bytes written straight from the caller's data
     uint32_t j = 0;
-    if (secoffset == 0) {
-        errstring(pf_write(fs, s, count, &j));
-        errstring(pf_write(fs, nullptr, 0, &j));
-        return;
+    if (secoffset != 0) {
+        // The layer below writes whole sectors from their start, so the bytes
+        // around the new data in their first sector are read and written back
+        // with it. The seek back goes to pos, inside the sector just read: the
+        // file stays in its cluster and the write starts from the head of that
+        // sector without walking the chain again (a seek to the sector's head,
+        // at a cluster boundary, would walk it from the first cluster).
+        uint8_t* const p = host_alloc(SECTOR_SIZE);
+        errstring(pf_read(fs, p, SECTOR_SIZE, &j));
+        errstring(pf_lseek(fs, pos));
+        const uint32_t here = count < SECTOR_SIZE - secoffset ? count : SECTOR_SIZE - secoffset;
+        for (uint32_t i = 0; i < here; ++i) {
+            p[secoffset + i] = s[i];
+        }
+        errstring(pf_write(fs, p, j, &j));
+        s += here;
+        rest = count - here;
     }
-
-    // The layer below writes whole sectors from their start, so the bytes
-    // before the new data are read and written back with it. The seek back
-    // goes to pos, inside the sector just read: the file stays in the cluster
-    // it is in, and the write starts from the head of that sector without
-    // walking the chain again (a seek to the sector's head, at a cluster
-    // boundary, would have to walk it from the first cluster).
-    uint8_t* const p = host_alloc(SECTOR_SIZE);
-    errstring(pf_read(fs, p, SECTOR_SIZE, &j));
-    errstring(pf_lseek(fs, pos));
-    uint32_t loopend = secoffset + count;
-    uint32_t nextsector = 0;
-    if (count > SECTOR_SIZE - secoffset) {
-        nextsector = count - (SECTOR_SIZE - secoffset);
-        loopend = SECTOR_SIZE;
-    }
-    for (uint32_t i = secoffset; i < loopend; ++i) {
-        p[i] = s[i - secoffset];
-    }
-    errstring(pf_write(fs, p, j, &j));
-    if (nextsector != 0) {
-        errstring(pf_write(fs, s + (count - nextsector), nextsector, &j));
+    // An aligned write always goes through here, even of no bytes at all, so
+    // each step reports as before.
+    if (secoffset == 0 || rest != 0) {
+        errstring(pf_write(fs, s, rest, &j));
     }
     errstring(pf_write(fs, nullptr, 0, &j));
 }

@@ -25,10 +25,9 @@ uint32_t text_length(const uint8_t* bytes, uint32_t count) {
 
 } // namespace
 
-void mode_load(STATE_BLOCK* sb, const NameBuffer& name) {
+void mode_load(STATE_BLOCK* sb) {
     FATFS* const fs = &sb->FatFs;
     uint8_t* const b = host_alloc(LOAD_BUFFER_SIZE);
-    open_named_file(sb, name);
     errstring(pf_lseek(fs, 0));
 
     uint8_t* s = b;
@@ -51,9 +50,8 @@ void mode_load(STATE_BLOCK* sb, const NameBuffer& name) {
     host_load_program(b, 0);
 }
 
-void mode_save(STATE_BLOCK* sb, const NameBuffer& name) {
+void mode_save(STATE_BLOCK* sb) {
     FATFS* const fs = &sb->FatFs;
-    open_named_file(sb, name);
     errstring(pf_lseek(fs, 0));
 
     uint8_t* const b = host_alloc(SAVE_LINE_SIZE);

@@ -54,7 +54,9 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     if (names_a_file(*command)) {
         const int32_t named = *command;
         bus_setup(sb);
-        if (named == MODE_OPEN) {
+        // The file that a load or a save works on is opened here, as for
+        // MODE_OPEN: the open's deep calls then stand on main's frame alone.
+        if (named != MODE_OPENDIR) {
             open_named_file(sb, name);
         }
     }
@@ -68,9 +70,9 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     } else if (*command == MODE_READDIR) {
         mode_readdir(sb, p1);
     } else if (*command == MODE_LOAD) {
-        mode_load(sb, name);
+        mode_load(sb);
     } else if (*command == MODE_SAVE) {
-        mode_save(sb, name);
+        mode_save(sb);
     } else if (*command == MODE_SET_CS) {
         mode_set_cs(p1);
     }

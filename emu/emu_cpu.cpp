@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "cfunctions.h"
 #include "chip_map.h"
 #include "host_services.h"
 #include "ram_layout.h"
@@ -17,6 +18,8 @@ namespace {
 constexpr uint32_t ARG_AREA = 24;
 constexpr uint32_t ENTRY_SP = RAM_BASE + sim::RAM_STACK_TOP - ARG_AREA;
 constexpr uint32_t GARBAGE = 0xDEAD0000;
+
+constexpr uint32_t SPI2STAT_ADDRESS = 0xBF805A10;
 
 const char* const kRegNames[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3", "t0", "t1", "t2",
                                    "t3",   "t4", "t5", "t6", "t7", "s0", "s1", "s2", "s3", "s4", "s5",
@@ -107,6 +110,9 @@ struct EmuCpu::Hooks {
             return 0;
         }
         cpu.sync_board(address, false);
+        if (address == SPI2STAT_ADDRESS) {
+            cpu.skip_idle_polls();
+        }
         return cpu.board_->reg_read(address);
     }
 
@@ -165,6 +171,11 @@ std::vector<uint8_t> EmuCpu::read_image(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+void EmuCpu::place_program_memory(uint32_t ram_offset) {
+    const uint32_t address = RAM_BASE + ram_offset;
+    check(uc_mem_write(uc_, FLASH_BASE + HOST_PROGRAM_MEMORY, &address, 4), "program memory entry");
+}
+
 std::string EmuCpu::name() const { return "emulator@" + hex(load_address_); }
 
 void EmuCpu::bind(sim::Board& board) {
@@ -194,6 +205,11 @@ struct EmuCpu::BlockInfo {
     uint32_t size = 0;
     int32_t stack_dip = 0; // the lowest its `addiu $sp, $sp, imm` take $sp, from entry
     std::vector<Access> accesses;
+    // A loop of one load, a mask and a branch back to its own start:
+    // lw rX; andi rX, rX, mask; beqz/bnez rX, start; (delay slot).
+    bool poll_loop = false;
+    uint32_t poll_mask = 0;
+    bool poll_while_zero = false;
 };
 
 uint64_t EmuCpu::now_ps() const {
@@ -251,7 +267,49 @@ const EmuCpu::BlockInfo& EmuCpu::block_info(uint32_t address, uint32_t size) {
                 {i, static_cast<int>((w >> 21) & 31), static_cast<int16_t>(w & 0xFFFF), store});
         }
     }
+    // The delay slot must not touch memory; the branch goes back three words.
+    if (words.size() == 4 && known->accesses.size() == 1 && known->accesses[0].index == 0 &&
+        (words[0] >> 26) == 0x23) {
+        const uint32_t rx = (words[0] >> 16) & 31;
+        const bool masks =
+            (words[1] >> 26) == 0x0C && ((words[1] >> 21) & 31) == rx && ((words[1] >> 16) & 31) == rx;
+        const uint32_t branch = words[2] >> 26;
+        const bool tests = (branch == 0x04 || branch == 0x05) && ((words[2] >> 21) & 31) == rx &&
+                           ((words[2] >> 16) & 31) == 0 && static_cast<int16_t>(words[2] & 0xFFFF) == -3;
+        if (masks && tests && rx != 0) {
+            known->poll_loop = true;
+            known->poll_mask = words[1] & 0xFFFF;
+            known->poll_while_zero = branch == 0x04;
+        }
+    }
     return *known;
+}
+
+// A loop that polls SPI2STAT for a bit that cannot change before the byte on
+// the bus completes would read the same status every turn until then: the
+// clock moves on by the turns it would make, and the read happens at the
+// first turn that can see the change. The instruction count and the time are
+// the same as running every turn; only the engine's work is saved.
+void EmuCpu::skip_idle_polls() {
+    if (block_ == nullptr || !block_->poll_loop || next_access_ != 1) {
+        return;
+    }
+    const uint64_t change = spi_->next_change_ps();
+    const uint64_t now = board_->now_ps();
+    if (change <= now) {
+        return;
+    }
+    const bool zero = (spi_->status() & block_->poll_mask) == 0;
+    if (zero != block_->poll_while_zero) {
+        return; // this turn leaves the loop
+    }
+    const uint64_t turn_cycles = 4 + clock_.flash_wait_states;
+    const uint64_t turn_ps = clock_.cycles_to_ps(turn_cycles);
+    const uint64_t turns = (change - now + turn_ps - 1) / turn_ps;
+    executed_ += 4 * turns;
+    block_start_ += 4 * turns;
+    blocks_ += turns;
+    board_->advance_to(delay_ps_ + clock_.cycles_to_ps(block_start_ + clock_.flash_wait_states * blocks_));
 }
 
 // Unicorn keeps the PC at the start of the block while it runs one, so the

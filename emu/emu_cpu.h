@@ -51,6 +51,9 @@ class EmuCpu : public sim::Cpu {
     const CallStats& last_call() const { return last_; }
     uint32_t stack_peak() const { return stack_peak_; } // over every call so far
     const ClockSettings& clock() const { return clock_; }
+    // Points the host table's program-memory entry at another place in RAM,
+    // for a stored program larger than the board's own program memory.
+    void place_program_memory(uint32_t ram_offset);
     uint64_t now_ps() const; // the chip's clock between calls
 
     // Called from the engine's hooks.
@@ -65,6 +68,7 @@ class EmuCpu : public sim::Cpu {
     const BlockInfo& block_info(uint32_t address, uint32_t size);
     uint32_t access_index(uint32_t address, bool store);
     void sync_board(uint32_t address, bool store);
+    void skip_idle_polls();
 
     uc_struct* uc_ = nullptr;
     uint32_t load_address_;

@@ -26,6 +26,9 @@ class TimedSpi2 : public sim::Spi2Timing {
     void clear_status(uint32_t value) override;
     void switched_off() override;
 
+    // When the status next changes by itself (a byte completes); 0 when it will not.
+    uint64_t next_change_ps() const { return shifting_ ? busy_until_ : 0; }
+
   private:
     void settle();
     void start(uint8_t out, uint64_t at);

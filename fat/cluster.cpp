@@ -3,28 +3,39 @@
 #include "fat_layout.h"
 #include "pff.h"
 
+namespace {
+
+// Byte offset of a cluster's entry in the FAT: 1.5, 2 or 4 bytes per cluster.
+uint32_t fat_offset(const FATFS* fs, uint32_t clst) {
+    return fs->fs_type == FS_FAT12 ? clst + clst / 2 : clst * (fs->fs_type == FS_FAT32 ? 4 : 2);
+}
+
+} // namespace
+
 uint32_t get_fat(FATFS* fs, uint32_t clst) {
     if (clst < 2 || clst >= fs->n_fatent) {
         return 1;
     }
-    // The entry's byte offset in the FAT: 1.5, 2 or 4 bytes per cluster.
-    const uint8_t type = fs->fs_type;
-    const uint32_t size = type == FS_FAT32 ? 4 : 2;
-    const uint32_t bc = type == FS_FAT12 ? clst + clst / 2 : clst * size;
-    const uint32_t sect = fs->fatbase + bc / SECTOR_SIZE;
+    // Only fs and clst are kept across the card reads, everything else is
+    // worked out again from them: this sits under the deepest calls.
+    uint8_t buf[4] = {0, 0, 0, 0};
+    const uint32_t bc = fat_offset(fs, clst);
     const uint32_t ofs = bc % SECTOR_SIZE;
     // Only a 12-bit entry can straddle two sectors; then each half comes from its own.
-    const uint32_t first = ofs == SECTOR_SIZE - 1 ? 1 : size;
-    uint8_t buf[4] = {0, 0, 0, 0};
-    if (disk_readp(buf, sect, ofs, first) != RES_OK ||
-        (first != size && disk_readp(buf + 1, sect + 1, 0, 1) != RES_OK)) {
+    const uint32_t first = ofs == SECTOR_SIZE - 1 ? 1 : (fs->fs_type == FS_FAT32 ? 4 : 2);
+    if (disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, ofs, first) != RES_OK) {
+        return 1;
+    }
+    const uint32_t again = fat_offset(fs, clst);
+    if (again % SECTOR_SIZE == SECTOR_SIZE - 1 &&
+        disk_readp(buf + 1, fs->fatbase + again / SECTOR_SIZE + 1, 0, 1) != RES_OK) {
         return 1;
     }
     const uint32_t w = ld_dword(buf);
-    if (type == FS_FAT32) {
+    if (fs->fs_type == FS_FAT32) {
         return w & 0x0FFFFFFF;
     }
-    if (type == FS_FAT16) {
+    if (fs->fs_type == FS_FAT16) {
         return w;
     }
     return (clst & 1) ? w >> 4 : w & 0xFFF;

@@ -1,7 +1,7 @@
 // Listing a directory one entry per call.
 #include "dir_entry.h"
 
-// A call of its own for the same reason as pf_mount: its buffers stay out of main's frame.
+// A call of its own for the same reason as pf_open: its buffers stay out of main's frame.
 __attribute__((noinline)) FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path) {
     if (!fs || fs->fs_type == FS_NONE) {
         return FR_NOT_ENABLED;

@@ -3,7 +3,10 @@
 
 #include "pff.h"
 
-// Called when fptr begins a sector: moves curr_clust on at a cluster start
-// (unless the caller stands at a sector whose cluster is already current) and
-// sets dsect. Returns false, leaving the file as it was, when the chain is broken.
-bool enter_sector(FATFS* fs, bool cluster_known);
+enum class Transfer : uint8_t { Read, Write };
+
+// The body of pf_read and pf_write: moves up to n bytes between p and the
+// open file from fptr on, piece by piece within sectors, stepping sectors and
+// clusters as it goes; *done counts the bytes moved. A write with n = 0
+// finishes a sector write in progress. Any card failure closes the file.
+FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer direction);

@@ -69,12 +69,16 @@ uint32_t Board::reg_read(uint32_t address) {
         }
         // Exchanges complete at once, so the shift register always reads empty.
         return (rbf_ ? SPI2STAT_SPIRBF : 0) | SPI2STAT_SRMT | (1u << 3);
-    case SPI2BUF:
+    case SPI2BUF: {
         if (spi_timing_ != nullptr) {
             return spi_timing_->read_buffer();
         }
-        rbf_ = false;
-        return rx_;
+        const uint8_t taken = rx_;
+        rbf_ = rx_next_full_;
+        rx_ = rx_next_;
+        rx_next_full_ = false;
+        return taken;
+    }
     case DEVID: return devid_;
     case SDI2R: return sdi2r_;
     case RPB13R: return rpb13r_;
@@ -106,8 +110,18 @@ void Board::reg_write(uint32_t address, uint32_t value) {
         if (spi_timing_ != nullptr) {
             spi_timing_->write_buffer(static_cast<uint8_t>(value));
         } else {
-            rx_ = exchange(static_cast<uint8_t>(value));
-            rbf_ = true;
+            // A byte sent while the last one received is still unread is the
+            // chip's byte waiting in the transmit buffer: here it completes at
+            // once and is read after that one, as if the program always took each
+            // byte in time. A third is lost, as the chip's overflow would lose it.
+            const uint8_t in = exchange(static_cast<uint8_t>(value));
+            if (!rbf_) {
+                rx_ = in;
+                rbf_ = true;
+            } else if (!rx_next_full_) {
+                rx_next_ = in;
+                rx_next_full_ = true;
+            }
         }
         break;
     case DEVID: faults_.push_back("write to the read-only DEVID register"); break;

@@ -152,6 +152,8 @@ class Board {
     uint32_t devid_ = 0x10000000 | DEVID_28PIN;
     uint8_t rx_ = 0;
     bool rbf_ = false;
+    uint8_t rx_next_ = 0;
+    bool rx_next_full_ = false; // received behind an unread byte
     std::vector<RegWrite> reg_writes_;
     std::vector<std::string> faults_;
 

@@ -1,6 +1,8 @@
 #include "disk_image.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -20,15 +22,19 @@ DiskImage DiskImage::from_bytes(std::vector<uint8_t> bytes) {
     return image;
 }
 
-DiskImage DiskImage::open_file(const std::string& path) {
+DiskImage DiskImage::open_file(const std::string& path, Access access) {
     DiskImage image;
-    image.fd_ = ::open(path.c_str(), O_RDWR);
+    // Close-on-exec: no program the bench starts may inherit the image.
+    image.fd_ = ::open(path.c_str(), (access == Access::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (image.fd_ < 0) {
-        throw std::runtime_error("cannot open disk image " + path);
+        throw std::runtime_error("cannot open '" + path + "': " + std::strerror(errno));
     }
     struct stat info {};
     if (::fstat(image.fd_, &info) != 0) {
-        throw std::runtime_error("cannot size disk image " + path);
+        throw std::runtime_error("cannot size '" + path + "': " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw std::runtime_error("cannot open '" + path + "': not a regular file");
     }
     image.sectors_ = static_cast<uint32_t>(static_cast<uint64_t>(info.st_size) / SECTOR_SIZE);
     return image;
@@ -86,7 +92,8 @@ void DiskImage::write_sector(uint32_t sector, const std::vector<uint8_t>& data) 
     if (fd_ < 0) {
         std::copy(data.begin(), data.end(), memory_.begin() + static_cast<ptrdiff_t>(at));
     } else if (::pwrite(fd_, data.data(), SECTOR_SIZE, static_cast<off_t>(at)) != SECTOR_SIZE) {
-        throw std::runtime_error("cannot write sector " + std::to_string(sector) + " of the image");
+        throw std::runtime_error("cannot write sector " + std::to_string(sector) +
+                                 " of the image: " + std::strerror(errno));
     }
     write_log_.push_back(sector);
 }

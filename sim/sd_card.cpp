@@ -1,5 +1,6 @@
 #include "sd_card.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "sd_crc.h"
@@ -81,9 +82,33 @@ void SdCard::note(Violation kind, std::string detail) {
     }
 }
 
+void SdCard::fired() {
+    if (fired_at_ == 0) {
+        fired_at_ = bytes_seen_;
+    }
+}
+
 uint8_t SdCard::exchange(uint8_t out, bool selected) {
     ++bytes_seen_;
+    uint8_t in = drive(out, selected);
+    for (const BitFlip& flip : config_.faults.glitches) {
+        if (flip.byte == bytes_seen_) {
+            in = static_cast<uint8_t>(in ^ (1u << (flip.bit & 7)));
+            fired();
+        }
+    }
+    return in;
+}
+
+uint8_t SdCard::drive(uint8_t out, bool selected) {
     if (power_cut()) {
+        if (!lost_power_) {
+            lost_power_ = true;
+            fired();
+            if (stage_ == Stage::Busy) {
+                tear_block();
+            }
+        }
         return 0xFF;
     }
 
@@ -251,6 +276,9 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
         if (config_.faults.corrupt_r7_echo) {
             pattern = static_cast<uint8_t>(pattern ^ 0xFF);
         }
+        if (config_.faults.corrupt_r7_echo || config_.faults.refuse_voltage) {
+            fired();
+        }
         return {r1, 0x00, 0x00, voltage, pattern};
     }
     case 16:
@@ -292,6 +320,9 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
         }
         return start_up(arg);
     case 55:
+        if (is_sd() && config_.faults.refuse_cmd55) {
+            fired();
+        }
         if (!is_sd() || config_.faults.refuse_cmd55) {
             return {static_cast<uint8_t>(r1 | R1_ILLEGAL)};
         }
@@ -319,6 +350,9 @@ std::vector<uint8_t> SdCard::start_up(uint32_t arg) {
         // A high-capacity card stays idle for a host that does not support it.
         note(Violation::MissingHcs, hex(arg));
         return {R1_IDLE};
+    }
+    if (config_.faults.never_ready) {
+        fired();
     }
     if (config_.faults.never_ready || attempts_ <= config_.idle_attempts) {
         return {R1_IDLE};
@@ -353,6 +387,7 @@ void SdCard::queue_read(uint32_t sector) {
         out_.push_back(0xFF);
     }
     if (config_.faults.read_token != DATA_TOKEN) {
+        fired();
         out_.push_back(config_.faults.read_token);
         return;
     }
@@ -398,6 +433,7 @@ void SdCard::take_write_data(uint8_t out) {
         stage_ = Stage::Busy;
         busy_left_ = config_.busy_bytes;
     } else {
+        fired();
         stage_ = Stage::Command;
     }
 }
@@ -420,6 +456,7 @@ uint8_t SdCard::busy_byte(uint8_t out) {
 
 void SdCard::busy_tick() {
     if (config_.faults.busy_forever) {
+        fired();
         return;
     }
     if (busy_left_ > 0) {
@@ -429,6 +466,23 @@ void SdCard::busy_tick() {
         store_block();
         stage_ = Stage::Command;
     }
+}
+
+void SdCard::tear_block() {
+    std::vector<uint8_t> torn(SECTOR_SIZE, 0xFF);
+    switch (config_.faults.torn_write) {
+    case TornWrite::Old: return;
+    case TornWrite::Erased: break;
+    case TornWrite::Zeros: torn.assign(SECTOR_SIZE, 0x00); break;
+    case TornWrite::Mixed: {
+        // Programming moves on with every busy byte; the block is stored after the last.
+        const uint32_t total = config_.busy_bytes == 0 ? 1 : config_.busy_bytes;
+        const uint32_t done = total - (busy_left_ < total ? busy_left_ : total);
+        std::copy(block_.begin(), block_.begin() + SECTOR_SIZE * done / total, torn.begin());
+        break;
+    }
+    }
+    image_.write_sector(write_sector_, torn);
 }
 
 void SdCard::store_block() {

@@ -25,6 +25,23 @@ enum class CardType {
     Sd2Block, // SD version 2 high capacity: block addresses, CCS set in the OCR
 };
 
+// What the sector being programmed holds when the power goes before the card
+// has finished storing it; real flash may have erased it, cleared it, or
+// programmed only part of it.
+enum class TornWrite {
+    Old,    // still the old content (the model's ideal card)
+    Erased, // every byte 0xFF
+    Zeros,  // every byte 0x00
+    Mixed,  // the new bytes as far as programming got, 0xFF after them
+};
+
+// One bit of one byte the chip receives arrives inverted. Bytes are counted
+// from 1, as the card sees them, like power_cut_after.
+struct BitFlip {
+    uint64_t byte;
+    uint8_t bit; // 0 to 7
+};
+
 struct SdCardFaults {
     bool never_ready = false;     // ACMD41 and CMD1 answer idle forever
     bool refuse_cmd55 = false;    // CMD55 answered as an illegal command
@@ -34,6 +51,11 @@ struct SdCardFaults {
     uint8_t data_response = 0xE5; // e.g. 0x0B CRC error, 0x0D write error
     bool busy_forever = false;    // a write never completes
     uint64_t power_cut_after = 0; // bytes the card lives through; 0: no cut
+
+    // What a cut while a block is being programmed leaves in its sector.
+    TornWrite torn_write = TornWrite::Old;
+    // Bits flipped on data-in.
+    std::vector<BitFlip> glitches;
 };
 
 struct SdCardConfig {
@@ -103,6 +125,10 @@ class SdCard : public BusDevice {
     bool in_spi_mode() const { return state_ == State::Idle || state_ == State::Ready; }
     bool ready() const { return state_ == State::Ready; }
     bool powered() const { return !power_cut(); }
+    uint64_t bytes_seen() const { return bytes_seen_; }
+    // The bus byte at which a configured fault first changed what the card
+    // did; 0 while none has.
+    uint64_t fault_fired_at() const { return fired_at_; }
     void clear_logs();
 
     // From now on only these sectors may be stored; a block for any other
@@ -120,6 +146,9 @@ class SdCard : public BusDevice {
     enum class Stage { Command, WriteToken, WriteData, Busy };
 
     bool power_cut() const;
+    uint8_t drive(uint8_t out, bool selected);
+    void fired();
+    void tear_block();
     void on_deselected();
     void take_command_byte(uint8_t out, bool answering);
     void take_write_token(uint8_t out, bool answering);
@@ -141,6 +170,8 @@ class SdCard : public BusDevice {
     SdCardConfig config_;
 
     uint64_t bytes_seen_ = 0;
+    uint64_t fired_at_ = 0;
+    bool lost_power_ = false;
     uint32_t clocks_high_ = 0;
     bool was_selected_ = false;
     State state_ = State::PoweringUp;

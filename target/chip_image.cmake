@@ -1,10 +1,28 @@
 # sdcard_chip_image(<target> <out-dir> [BUDGETS] <sources...>): cross-compiles
 # the sources for the chip, links them read-only with main first and runs the
-# post-link step, giving <out-dir>/sdcard.{elf,bin,hex,size}. With BUDGETS the
-# build fails when the image or its stack is over the budgets of budgets.cmake.
+# post-link step, giving <out-dir>/sdcard.{elf,bin,words,size}, then the
+# programmer's and the debugger's files: sdcard.ihex, sdcard.map and sdcard.lst.
+# With BUDGETS the build fails when the image or its stack is over the budgets
+# of budgets.cmake.
 include(${CMAKE_CURRENT_LIST_DIR}/cross_flags.cmake)
 include(${CMAKE_CURRENT_LIST_DIR}/budgets.cmake)
 find_program(SDCARD_CROSS_CXX_PATH ${SDCARD_CROSS_CXX} REQUIRED)
+
+# The binutils that come with the cross compiler: mipsel-linux-gnu-g++ -> mipsel-linux-gnu-objcopy.
+string(REGEX REPLACE "(g|c|clang)\\+\\+$" "" sdcard_cross_prefix ${SDCARD_CROSS_CXX})
+set(SDCARD_CROSS_OBJCOPY ${sdcard_cross_prefix}objcopy CACHE STRING "objcopy of the cross binutils")
+set(SDCARD_CROSS_OBJDUMP ${sdcard_cross_prefix}objdump CACHE STRING "objdump of the cross binutils")
+find_program(SDCARD_CROSS_OBJCOPY_PATH ${SDCARD_CROSS_OBJCOPY} REQUIRED)
+find_program(SDCARD_CROSS_OBJDUMP_PATH ${SDCARD_CROSS_OBJDUMP} REQUIRED)
+
+# Where sdcard.ihex puts the image: a flash address past the host's table.
+set(SDCARD_LOAD_ADDRESS ${SDCARD_LINK_ADDRESS} CACHE STRING "flash address (KSEG0) of the image in sdcard.ihex")
+math(EXPR sdcard_load_physical "${SDCARD_LOAD_ADDRESS} & 0x1FFFFFFF" OUTPUT_FORMAT HEXADECIMAL)
+math(EXPR sdcard_load_misaligned "${SDCARD_LOAD_ADDRESS} % 4")
+if(sdcard_load_misaligned OR sdcard_load_physical LESS 0x1D001000 OR NOT sdcard_load_physical LESS 0x1D040000)
+  message(FATAL_ERROR "SDCARD_LOAD_ADDRESS ${SDCARD_LOAD_ADDRESS} must be word-aligned and in flash past "
+                      "the host table: 0x9D001000 to 0x9D03FFFC")
+endif()
 set(SDCARD_LINKER_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/sdcard.ld)
 set(SDCARD_CROSS_FLAGS_FILE ${CMAKE_CURRENT_LIST_DIR}/cross_flags.cmake)
 set(SDCARD_BUDGETS_FILE ${CMAKE_CURRENT_LIST_DIR}/budgets.cmake)
@@ -29,7 +47,7 @@ function(sdcard_chip_image name out_dir)
     set(object ${out_dir}/obj/${stem}.o)
     add_custom_command(
       OUTPUT ${object}
-      COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_FLAGS} ${include_flags}
+      COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_FLAGS} -g ${include_flags}
               -MMD -MF ${object}.d -c ${source} -o ${object}
       DEPENDS ${source} ${SDCARD_CROSS_FLAGS_FILE}
       DEPFILE ${object}.d
@@ -41,12 +59,14 @@ function(sdcard_chip_image name out_dir)
   set(linked ${out_dir}/sdcard.linked.elf)
   add_custom_command(
     OUTPUT ${linked}
-    COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_LINK_FLAGS} -T ${SDCARD_LINKER_SCRIPT} ${objects} -o ${linked}
+    COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_LINK_FLAGS} -g -Wl,-Map=${out_dir}/sdcard.map
+            -T ${SDCARD_LINKER_SCRIPT} ${objects} -o ${linked}
+    BYPRODUCTS ${out_dir}/sdcard.map
     DEPENDS ${objects} ${SDCARD_LINKER_SCRIPT} ${SDCARD_CROSS_FLAGS_FILE}
     COMMENT "Linking the chip image ${name}"
     VERBATIM)
 
-  set(outputs sdcard.elf sdcard.bin sdcard.hex sdcard.size)
+  set(outputs sdcard.elf sdcard.bin sdcard.words sdcard.size)
   list(TRANSFORM outputs PREPEND ${out_dir}/)
   add_custom_command(
     OUTPUT ${outputs}
@@ -54,5 +74,20 @@ function(sdcard_chip_image name out_dir)
     DEPENDS postlink ${linked} ${SDCARD_BUDGETS_FILE}
     COMMENT "Making the chip image ${name} position independent"
     VERBATIM)
-  add_custom_target(${name} ALL DEPENDS ${outputs})
+  # Intel HEX carries physical addresses (0x1D... for flash), as the chip's programmers expect.
+  add_custom_command(
+    OUTPUT ${out_dir}/sdcard.ihex
+    COMMAND ${SDCARD_CROSS_OBJCOPY_PATH} -I binary -O ihex --change-addresses ${sdcard_load_physical}
+            ${out_dir}/sdcard.bin ${out_dir}/sdcard.ihex
+    DEPENDS ${out_dir}/sdcard.bin
+    COMMENT "Intel HEX of the chip image at ${SDCARD_LOAD_ADDRESS}"
+    VERBATIM)
+  add_custom_command(
+    OUTPUT ${out_dir}/sdcard.lst
+    COMMAND sh -c "\"$0\" -d -S \"$1\" > \"$2\"" ${SDCARD_CROSS_OBJDUMP_PATH} ${out_dir}/sdcard.elf
+            ${out_dir}/sdcard.lst
+    DEPENDS ${out_dir}/sdcard.elf
+    COMMENT "Listing of the chip image with its source lines"
+    VERBATIM)
+  add_custom_target(${name} ALL DEPENDS ${outputs} ${out_dir}/sdcard.ihex ${out_dir}/sdcard.lst)
 endfunction()

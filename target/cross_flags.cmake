@@ -1,6 +1,6 @@
 # Compiler and linker settings of the chip image, shared by the image build and
 # the checks that the build refuses what cannot run on the chip.
-set(SDCARD_CROSS_CXX mipsel-linux-gnu-g++)
+set(SDCARD_CROSS_CXX mipsel-linux-gnu-g++ CACHE STRING "C++ cross compiler for the chip image (MIPS32 little-endian)")
 set(SDCARD_LINK_ADDRESS 0x9D020000)
 
 # Size-optimised, freestanding M4K code with no jump tables, no $gp-relative

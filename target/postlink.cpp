@@ -5,7 +5,7 @@
 //   postlink <linked.elf> <out-dir> [--image-budget BYTES] [--stack-budget BYTES] [--host-stack BYTES]
 //
 // Writes <out-dir>/sdcard.elf (the rewritten image with its symbols),
-// sdcard.bin, sdcard.hex and sdcard.size; fails with every problem listed,
+// sdcard.bin, sdcard.words and sdcard.size; fails with every problem listed,
 // or with the figure that is over its budget.
 #include <cstdio>
 #include <exception>
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         const std::string report = target::size_report(elf, image, rewrite, stack, with_host);
         write_file(dir + "/sdcard.elf", elf.bytes().data(), elf.bytes().size());
         write_file(dir + "/sdcard.bin", image.data(), image.size());
-        write_text(dir + "/sdcard.hex", target::hex_words(image));
+        write_text(dir + "/sdcard.words", target::hex_words(image));
         write_text(dir + "/sdcard.size", report);
         std::printf("sdcard.bin: %zu bytes (%u calls, %u jumps made PC-relative), stack %u bytes\n",
                     image.size(), rewrite.calls, rewrite.jumps, stack.worst_case);

@@ -66,10 +66,21 @@ TEST(BoardSpi, CardHearsTheBusOnlyWhenPinsPpsAndSpiAreSet) {
     EXPECT_FALSE(echo.seen[0].second);
     EXPECT_TRUE(echo.seen[1].second);
     EXPECT_FALSE(board.bus()[2].cs_high);
+    EXPECT_EQ(board.reg_read(SPI2BUF), 0xF0u); // taken, so the next byte is the one read below
 
     board.reg_write(RPB13R, 0x10); // data out routed elsewhere
     board.reg_write(SPI2BUF, 0x0F);
     EXPECT_EQ(board.reg_read(SPI2BUF), 0xFFu);
+
+    // A byte sent before the last one is taken (it waits in the chip's
+    // transmit buffer) is read after that one, in order.
+    board.reg_write(RPB13R, 4);
+    board.reg_write(SPI2BUF, 0x01);
+    board.reg_write(SPI2BUF, 0x02);
+    EXPECT_EQ(board.reg_read(SPI2BUF), 0xFEu);
+    EXPECT_NE(board.reg_read(SPI2STAT) & SPI2STAT_SPIRBF, 0u);
+    EXPECT_EQ(board.reg_read(SPI2BUF), 0xFDu);
+    EXPECT_EQ(board.reg_read(SPI2STAT) & SPI2STAT_SPIRBF, 0u);
 }
 
 TEST(BoardSpi, PackageFollowsTheIdentityWithoutRevision) {

@@ -153,6 +153,34 @@ TEST(Write, SixHundredBytesAtHundredSpillIntoTheNextSector) {
     w.expect_neighbour_intact();
 }
 
+// One sector per cluster: a fresh open reaches sector S through S FAT
+// entries. The sector read and the seek back inside it cost no second walk;
+// only a write that spills into the next cluster reads that one entry more.
+TEST(Write, AnUnalignedWriteWalksTheChainOnce) {
+    for (const uint32_t pos : {60005u, 60413u}) {
+        WriteBench w(64 * 1024);
+        const std::vector<uint8_t> data = pattern(10, 15);
+        w.b.write(static_cast<int32_t>(pos), data);
+        const uint32_t sector = pos / 512;
+        const bool spills = pos % 512 + data.size() > 512;
+        size_t reads = 0, writes = 0;
+        for (const sim::CardCommand& c : w.b.card().commands()) {
+            reads += c.index == 17;
+            writes += c.index == 24;
+        }
+        EXPECT_EQ(reads, sector + 1 + (spills ? 1 : 0)) << pos;
+        EXPECT_EQ(writes, spills ? 2u : 1u) << pos;
+
+        std::vector<uint8_t> expected = w.original;
+        std::copy(data.begin(), data.end(), expected.begin() + pos);
+        if (spills) {
+            std::fill(expected.begin() + pos + 10, expected.begin() + (sector + 2) * 512, 0);
+        }
+        EXPECT_EQ(w.file(), expected) << pos;
+        EXPECT_EQ(w.b.console(), "") << pos;
+    }
+}
+
 TEST(Write, StringAndRawFormsAtTheBoundary) {
     WriteBench w;
     const std::vector<uint8_t> d255 = pattern(255, 10), d256 = pattern(256, 11);

@@ -1,4 +1,4 @@
-// The files a host loader takes: the text form says word for word what the
+// The files a host loader takes: the word list says word for word what the
 // binary holds, and the binary has nothing in it that a loader must fix up.
 #include <gtest/gtest.h>
 
@@ -10,19 +10,19 @@
 
 namespace {
 
-std::string hex_path() {
+std::string words_path() {
     std::string path = SDCARD_IMAGE_PATH;
-    return path.replace(path.size() - 3, 3, "hex");
+    return path.replace(path.size() - 3, 3, "words");
 }
 
-TEST(ImageFiles, HexHoldsTheBinaryAsLittleEndianWords) {
+TEST(ImageFiles, WordsHoldTheBinaryAsLittleEndianWords) {
     const auto& bin = emutest::module_image();
     ASSERT_EQ(bin.size() % 4, 0u);
-    std::ifstream hex(hex_path());
-    ASSERT_TRUE(hex) << hex_path();
+    std::ifstream words(words_path());
+    ASSERT_TRUE(words) << words_path();
     std::string line;
     size_t at = 0;
-    while (std::getline(hex, line)) {
+    while (std::getline(words, line)) {
         ASSERT_EQ(line.size(), 8u) << "line " << at / 4 + 1;
         ASSERT_LT(at, bin.size());
         const uint32_t word = bin[at] | bin[at + 1] << 8 | bin[at + 2] << 16 | uint32_t(bin[at + 3]) << 24;

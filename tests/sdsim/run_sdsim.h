@@ -13,9 +13,11 @@ struct Outcome {
 };
 
 // `args` is shell text; `input` goes to stdin. `env` holds arguments of env(1)
-// for the run; when empty, the demo card lives in the scratch directory.
+// for the run (it may end in a command that runs sdsim, such as setpriv); when
+// empty, the demo card lives in the scratch directory. `redirect` follows the
+// capturing redirections, so ">&-" closes stdout.
 Outcome sdsim(const testsupport::ScratchDir& dir, const std::string& args, const std::string& input = "",
-              const std::string& env = "");
+              const std::string& env = "", const std::string& redirect = "");
 
 std::string demo_card(const testsupport::ScratchDir& dir);
 

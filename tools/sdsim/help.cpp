@@ -31,13 +31,17 @@ const std::vector<CommandHelp>& commands() {
                         Files are written in place: they never grow, and a
                         write at or past the end writes nothing. The rest of
                         the last 512-byte sector written becomes 0, unless the
-                        write begins inside a sector and ends in that sector.
+                        write begins inside a sector and ends in that sector;
+                        with --keep-rest the tool first reads the rest of that
+                        sector and writes it back after the new bytes.
 )"},
-        {"load", R"(  load FILE             MODE_LOAD; prints the text the host received.
+        {"load", R"(  load FILE             MODE_LOAD; prints the text the host received: at most
+                        51,198 bytes, the load buffer less its two end marks.
 )"},
         {"save", R"(  save FILE [TEXTFILE]  the lines of TEXTFILE (or stdin) become the host's stored
                         program, then MODE_SAVE writes it into FILE, which must
-                        already exist and be long enough.
+                        already exist and be long enough. The text (lines with
+                        CR LF) may be at most 51,198 bytes, what a load takes back.
 )"},
         {"run", R"(  run SCRIPT            several calls on one card in one process ("-": the script
                         from stdin), one a line, printing one result line per call:
@@ -77,8 +81,14 @@ The module's console messages go to stderr exactly as printed.
 Exit status:
   0  the module printed nothing
   1  the module printed at least one message
-  2  usage error, or a problem with the tool's own input (missing image,
-     unreadable script or text file), reported in one line on stderr
+  2  usage error, or a problem with the tool's own input or output (missing
+     or unwritable image, unreadable script or text file, stdout full or
+     closed), reported in one line on stderr
+
+Where the tool knows that a call lost data (a write past the end, the rest of
+a sector zeroed, a save cut short, lines the host cannot keep, a path over 14
+characters) it adds one line "sdsim: warning: ..." on stderr; the exit status
+stays the module's. The image is opened read-only unless the command writes.
 )";
 
 constexpr size_t HELP_COLUMN = 24;

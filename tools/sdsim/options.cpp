@@ -37,6 +37,20 @@ int parse_package(const std::string& text) {
     throw ToolError("unknown package '" + text + "' (28 or 44)");
 }
 
+uint32_t parse_address(const std::string& text) {
+    size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        value = std::stoull(text, &used, 0);
+    } catch (const std::logic_error&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || value > 0xFFFFFFFFull) {
+        throw ToolError("--at takes a 32-bit address such as 0x9D008000, not '" + text + "'");
+    }
+    return static_cast<uint32_t>(value);
+}
+
 const OptionSpec* find_option(const std::string& name) {
     for (const OptionSpec& spec : option_table()) {
         if (name == spec.name) {
@@ -80,6 +94,20 @@ const std::vector<OptionSpec>& option_table() {
          "write the card bus (cs, sck, mosi, miso) to FILE as a\n"
          "Value Change Dump, with the chip's timing under --target.\n",
          [](Options& o, const std::string& v) { o.trace = v; }},
+        {"--image", "FILE",
+         "with --target: the chip image to run (a flat binary like\n"
+         "build/target/sdcard.bin, exactly the bytes you program).\n",
+         [](Options& o, const std::string& v) { o.image = v; }},
+        {"--at", "ADDRESS",
+         "with --target: the flash address to run it at (default\n"
+         "0x9D008000); word-aligned, past the host table at\n"
+         "0x9D000000 to 0x9D000FFF, inside the 256 KiB of flash.\n",
+         [](Options& o, const std::string& v) { o.at = parse_address(v); }},
+        {"--keep-rest", nullptr,
+         "with write: first read the rest of the last sector the\n"
+         "write touches and write it back with the new bytes, so\n"
+         "that nothing after them becomes 0.\n",
+         [](Options& o, const std::string&) { o.keep_rest = true; }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
         {"--help", nullptr, "this text; after a command, that command's help.\n",
@@ -134,6 +162,12 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if (options.command.empty()) {
         throw ToolError("no command given" + HINT);
+    }
+    if ((options.image || options.at) && !options.target) {
+        throw ToolError("--image and --at go with --target" + HINT);
+    }
+    if (options.keep_rest && options.command != "write") {
+        throw ToolError("--keep-rest goes with write" + HINT);
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);

@@ -2,6 +2,7 @@
 // words, as `--name VALUE` or `--name=VALUE`; `--` ends the options.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ struct Options {
     int package = 28;
     bool target = false;
     std::optional<std::string> trace; // VCD file of the card bus
+    std::optional<std::string> image; // --target: the chip image to run; the built one when absent
+    std::optional<uint32_t> at;       // --target: its flash address
+    bool keep_rest = false;           // write: keep the rest of the last sector
     bool help = false;                // the whole help, or the command's own when a command is named
     bool version = false;
     std::string command;

@@ -1,28 +1,27 @@
 #include "session.h"
 
-#include <filesystem>
-#include <iostream>
-#include <stdexcept>
+#include <cstddef>
 
 #include "cpu_factory.h"
 #include "sdtypes.h"
+#include "state.h"
 #include "tool_error.h"
+#include "volume_check.h"
 
 namespace sdsim {
 
 namespace {
 
 constexpr int32_t STRING_FORM_LIMIT = 256;
+constexpr size_t MODULE_MAX_PATH = 14; // the module's name buffer
+constexpr size_t HOST_MAX_LINE = 254;  // what the host lists of a stored line
 
-sim::DiskImage open_image(const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        throw ToolError("card image '" + path + "' does not exist or is not a file");
-    }
+sim::DiskImage open_image(const std::string& path, bool writable) {
     try {
-        return sim::DiskImage::open_file(path);
+        return sim::DiskImage::open_file(path, writable ? sim::DiskImage::Access::ReadWrite
+                                                        : sim::DiskImage::Access::ReadOnly);
     } catch (const std::runtime_error& e) {
-        throw ToolError("cannot open card image '" + path + "': " + e.what());
+        throw ToolError(std::string("card image: ") + e.what());
     }
 }
 
@@ -44,13 +43,18 @@ std::vector<uint8_t> name_string(const std::string& name) {
     return sim::counted(name);
 }
 
+uint32_t round_up_to_sector(uint32_t at) {
+    return (at + sim::SECTOR_SIZE - 1) / sim::SECTOR_SIZE * sim::SECTOR_SIZE;
+}
+
 } // namespace
 
 uint32_t max_transfer() { return sim::RAM_P1_SIZE; }
 
-Session::Session(const std::string& image_path, const Options& options, std::ostream& console)
-    : image_(open_image(image_path)), card_(image_, card_config(options.kind)),
-      cpu_(make_cpu(options.target)), console_(console) {
+Session::Session(const std::string& image_path, const Options& options, bool writable, std::ostream& console)
+    : image_path_(image_path), image_(open_image(image_path, writable)),
+      card_(image_, card_config(options.kind)), cpu_(make_cpu(options)), console_(console),
+      volume_problem_(volume_problem(image_)) {
     board_.set_devid(options.package == 44 ? sim::DEVID_44PIN : sim::DEVID_28PIN);
     board_.attach(&card_, CARD_CS_PIN);
     board_.set_chip_select_option(CARD_CS_PIN);
@@ -72,6 +76,8 @@ Session::~Session() {
         }
     }
 }
+
+void Session::warn(const std::string& text) { console_ << "sdsim: warning: " << text << '\n'; }
 
 sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     // Logs would otherwise grow with every byte on the bus for the whole run.
@@ -95,12 +101,98 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
         printed_any_ = true;
         console_ << result.messages << std::flush;
     }
+    // Once, at the first mount, beside whatever the module made of the volume.
+    const bool mounts = call.mode == MODE_OPEN || call.mode == MODE_OPENDIR || call.mode == MODE_LOAD ||
+                        call.mode == MODE_SAVE;
+    if (mounts && volume_problem_) {
+        console_ << "sdsim: " << image_path_ << ": " << *volume_problem_ << '\n';
+        volume_problem_.reset();
+    }
     // Limits of the virtual host (its program memory, its allocation arena)
     // are the bench's, not the module's: say so rather than cut silently.
     for (; faults_reported_ < board_.faults().size(); ++faults_reported_) {
-        std::cerr << "sdsim: virtual board: " << board_.faults()[faults_reported_] << '\n';
+        console_ << "sdsim: virtual board: " << board_.faults()[faults_reported_] << '\n';
     }
     return returned;
+}
+
+std::optional<uint32_t> Session::open_file_size() const {
+    const FATFS* fs =
+        reinterpret_cast<const FATFS*>(board_.ram() + sim::RAM_STATE + offsetof(STATE_BLOCK, FatFs));
+    if (fs->fs_type == 0 || (fs->flag & FLAG_OPEN) == 0) {
+        return std::nullopt;
+    }
+    return fs->fsize;
+}
+
+void Session::warn_long_path(const std::string& name) {
+    if (name.size() > MODULE_MAX_PATH) {
+        warn("the module takes at most " + std::to_string(MODULE_MAX_PATH) + " characters: " + name + " is " +
+             std::to_string(name.size()));
+    }
+}
+
+void Session::warn_lost_write(int32_t pos, uint32_t count) {
+    const std::optional<uint32_t> size = open_file_size();
+    if (!size || count == 0 || pos < 0) {
+        return;
+    }
+    const uint32_t start = static_cast<uint32_t>(pos);
+    if (start >= *size) {
+        warn("the write at " + std::to_string(start) + " wrote nothing: the file is " +
+             std::to_string(*size) + " bytes long and never grows");
+        return;
+    }
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{start} + count, *size));
+    if (end - start < count) {
+        warn("only " + std::to_string(end - start) + " of " + std::to_string(count) +
+             " bytes were written: the file is " + std::to_string(*size) + " bytes long and never grows");
+    }
+    // A write that begins and ends inside one sector keeps the rest of it.
+    const bool inside_one_sector =
+        start % sim::SECTOR_SIZE != 0 && start / sim::SECTOR_SIZE == (end - 1) / sim::SECTOR_SIZE;
+    const uint32_t zeroed_end = std::min(round_up_to_sector(end), *size);
+    if (!inside_one_sector && zeroed_end > end) {
+        warn("bytes " + std::to_string(end) + " to " + std::to_string(zeroed_end - 1) +
+             " of the file are now 0 (the rest of the sector; write --keep-rest keeps them)");
+    }
+}
+
+void Session::warn_loaded_text(const std::string& name, const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+            warn(name + " has line ends without CR: the host ends a line only at CR LF, so those lines run "
+                        "together");
+            break;
+        }
+    }
+    size_t line = 1;
+    for (size_t start = 0; start < text.size(); ++line) {
+        const size_t end = std::min(text.find("\r\n", start), text.size());
+        if (end - start > HOST_MAX_LINE) {
+            warn("line " + std::to_string(line) + " of " + name + " has " + std::to_string(end - start) +
+                 " characters; the host lists at most " + std::to_string(HOST_MAX_LINE) +
+                 ", so a save keeps only those");
+            break;
+        }
+        start = end + 2;
+    }
+}
+
+void Session::warn_cut_save(const std::string& name) {
+    const std::optional<uint32_t> size = open_file_size();
+    if (!size) {
+        return;
+    }
+    uint64_t text = 2; // the end marks
+    for (const std::string& line : board_.program_lines()) {
+        text += std::min(line.size(), HOST_MAX_LINE) + 2;
+    }
+    if (text > *size) {
+        warn("the program's " + std::to_string(text) + " bytes do not fit " + name + " (" +
+             std::to_string(*size) + " bytes): the last " + std::to_string(text - *size) +
+             " were cut and the program's end marks are missing");
+    }
 }
 
 CallResult Session::set_cs(int32_t pin) {
@@ -116,6 +208,7 @@ CallResult Session::set_cs(int32_t pin) {
 CallResult Session::open(const std::string& name) {
     CallResult result;
     invoke({MODE_OPEN, name_string(name), 0, 0, 0}, result);
+    warn_long_path(name);
     return result;
 }
 
@@ -146,12 +239,21 @@ CallResult Session::write(int32_t pos, const std::vector<uint8_t>& data) {
     CallResult result;
     const sim::Returned r = invoke({MODE_WRITE, p1, pos, count, 0}, result);
     result.value = r.p2;
+    if (result.messages.empty()) {
+        warn_lost_write(result.value, static_cast<uint32_t>(count));
+    }
     return result;
 }
 
 CallResult Session::opendir(const std::string& name) {
+    // "DATA/" names the directory DATA, as it would to ls(1).
+    std::string dir = name;
+    while (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
     CallResult result;
-    invoke({MODE_OPENDIR, name_string(name), 0, 0, 0}, result);
+    invoke({MODE_OPENDIR, name_string(dir), 0, 0, 0}, result);
+    warn_long_path(dir);
     return result;
 }
 
@@ -167,9 +269,12 @@ CallResult Session::readdir() {
 CallResult Session::load(const std::string& name) {
     CallResult result;
     invoke({MODE_LOAD, name_string(name), 0, 0, 0}, result);
+    warn_long_path(name);
+    program_given_ = true;
     if (!board_.loaded_programs().empty()) {
         const std::string& text = board_.loaded_programs().back();
         result.data.assign(text.begin(), text.end());
+        warn_loaded_text(name, text);
     }
     return result;
 }
@@ -177,6 +282,14 @@ CallResult Session::load(const std::string& name) {
 CallResult Session::save(const std::string& name) {
     CallResult result;
     invoke({MODE_SAVE, name_string(name), 0, 0, 0}, result);
+    warn_long_path(name);
+    if (!program_given_) {
+        warn("save before any load or program text: the host's program is empty, so " + name +
+             " got only the end marks");
+    }
+    if (result.messages.empty()) {
+        warn_cut_save(name);
+    }
     return result;
 }
 
@@ -187,18 +300,20 @@ CallResult Session::call(int32_t mode) {
 }
 
 void Session::set_program(const std::vector<std::string>& lines) {
-    size_t needed = 1;
+    size_t text = 2; // the end marks
     for (const std::string& line : lines) {
         if (line.find('\0') != std::string::npos) {
             throw ToolError("a program line holds a zero byte");
         }
-        needed += line.size() + 2;
+        text += line.size() + 2;
     }
-    if (needed > sim::RAM_PROGRAM_SIZE) {
-        throw ToolError("the program is larger than the host's program memory (" +
-                        std::to_string(sim::RAM_PROGRAM_SIZE) + " bytes)");
+    if (text > MAX_PROGRAM_TEXT + 2) {
+        throw ToolError("the program is " + std::to_string(text - 2) +
+                        " bytes of text; a load takes at most " + std::to_string(MAX_PROGRAM_TEXT) +
+                        ", so the tool saves no more");
     }
     board_.set_program(lines);
+    program_given_ = true;
 }
 
 } // namespace sdsim

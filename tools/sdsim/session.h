@@ -1,6 +1,7 @@
 // One run of sdsim: a virtual board with the card in its socket and the CPU
 // that runs the module, driven one module call at a time as an interpreted
-// program would. The module's console messages are passed on as printed.
+// program would. The module's console messages are passed on as printed;
+// after a call, the tool adds a warning where it knows the call lost data.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,10 @@ namespace sdsim {
 // record names it from the start, as a host set up for the card would.
 constexpr int8_t CARD_CS_PIN = 4;
 
+// The most text a load can hand the host (its 51,200-byte buffer less the two
+// end marks); the tool refuses to save more, so whatever it saves loads back.
+constexpr uint32_t MAX_PROGRAM_TEXT = 51198;
+
 struct CallResult {
     std::string messages;      // what the module printed during the call
     std::vector<uint8_t> data; // bytes read, the listed entry or the loaded text
@@ -32,7 +37,8 @@ struct CallResult {
 
 class Session {
   public:
-    Session(const std::string& image_path, const Options& options, std::ostream& console);
+    // A read-only session opens the image for reading only.
+    Session(const std::string& image_path, const Options& options, bool writable, std::ostream& console);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -50,17 +56,28 @@ class Session {
     // Replaces the host's stored program (what save writes out).
     void set_program(const std::vector<std::string>& lines);
 
+    // The open file's size as the module holds it; nothing when no file is open.
+    std::optional<uint32_t> open_file_size() const;
+
     bool printed_any() const { return printed_any_; }
 
   private:
     sim::Returned invoke(const sim::Call& call, CallResult& result);
+    void warn(const std::string& text);
+    void warn_long_path(const std::string& name);
+    void warn_lost_write(int32_t pos, uint32_t count);
+    void warn_loaded_text(const std::string& name, const std::string& text);
+    void warn_cut_save(const std::string& name);
 
+    std::string image_path_;
     sim::DiskImage image_;
     sim::SdCard card_;
     sim::Board board_;
     std::unique_ptr<sim::Cpu> cpu_;
     std::ostream& console_;
+    std::optional<std::string> volume_problem_;
     bool printed_any_ = false;
+    bool program_given_ = false; // by a load or by the tool
     size_t faults_reported_ = 0;
     std::unique_ptr<sim::VcdTrace> trace_;
 };

@@ -1,9 +1,12 @@
 #include "tool_commands.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 
 #include "script.h"
 #include "text_format.h"
@@ -14,6 +17,7 @@ namespace sdsim {
 namespace {
 
 constexpr int32_t CAT_PIECE = 512;
+constexpr uint32_t SECTOR = 512;
 // A directory holds at most 65,536 entries; a longer listing means a looped chain.
 constexpr int MAX_LISTING = 65536;
 
@@ -23,7 +27,7 @@ std::string read_stream(std::istream& in, const std::string& what) {
         std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         // Standard input reads through stdio, which reports an error only there.
         if (&in == &std::cin && std::ferror(stdin)) {
-            throw ToolError("cannot read " + what + " from standard input");
+            throw ToolError("cannot read " + what + " from standard input: " + std::strerror(errno));
         }
         return text;
     } catch (const std::ios_base::failure&) {
@@ -34,7 +38,7 @@ std::string read_stream(std::istream& in, const std::string& what) {
 std::string read_file(const std::string& path, const std::string& what) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw ToolError("cannot read " + what + " '" + path + "'");
+        throw ToolError("cannot read " + what + " '" + path + "': " + std::strerror(errno));
     }
     return read_stream(in, what + " '" + path + "'");
 }
@@ -65,6 +69,35 @@ void cat(Session& session, const std::string& file, std::ostream& out) {
             return;
         }
     }
+}
+
+// The write, with the rest of its last sector read first and written back
+// after the new bytes, so that finishing the sector writes old bytes, not zeros.
+// Needs the file just opened: a negative position then means 0.
+std::vector<uint8_t> with_rest_of_sector(Session& session, int32_t pos, const std::vector<uint8_t>& data) {
+    const std::optional<uint32_t> size = session.open_file_size();
+    const uint32_t start = pos < 0 ? 0 : static_cast<uint32_t>(pos);
+    if (!size || data.empty() || start >= *size) {
+        return data; // nothing of the file to keep; the write's own warning says why
+    }
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{start} + data.size(), *size));
+    const uint32_t sector_end = (end + SECTOR - 1) / SECTOR * SECTOR;
+    const uint32_t keep_end = std::min(sector_end, *size);
+    if (keep_end == end) {
+        return data;
+    }
+    const int32_t wanted = static_cast<int32_t>(keep_end - end);
+    if (data.size() + static_cast<size_t>(wanted) > max_transfer()) {
+        throw ToolError("with --keep-rest this write moves " + std::to_string(data.size() + wanted) +
+                        " bytes; a write moves at most " + std::to_string(max_transfer()));
+    }
+    const CallResult rest = session.read(static_cast<int32_t>(end), wanted);
+    if (rest.value != wanted) {
+        throw ToolError("--keep-rest: the rest of the sector could not be read; nothing was written");
+    }
+    std::vector<uint8_t> whole = data;
+    whole.insert(whole.end(), rest.data.begin(), rest.data.end());
+    return whole;
 }
 
 } // namespace
@@ -100,6 +133,23 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
     return prepared;
 }
 
+bool writes_image(const Options& options, const PreparedCommand& prepared) {
+    const std::string& c = options.command;
+    if (c == "write" || c == "save") {
+        return true;
+    }
+    if (c != "run") {
+        return false;
+    }
+    for (const ScriptStep& step : parse_script(prepared.script)) {
+        // A call step may be any command, a write among them.
+        if (step.word == "write" || step.word == "save" || step.word == "call") {
+            return true;
+        }
+    }
+    return false;
+}
+
 void run_command(Session& session, const Options& options, const PreparedCommand& prepared,
                  std::ostream& out) {
     const std::vector<std::string>& a = options.args;
@@ -113,7 +163,10 @@ void run_command(Session& session, const Options& options, const PreparedCommand
         put(out, session.read(parse_int32(a[1], "POS"), parse_int32(a[2], "COUNT")).data);
     } else if (c == "write") {
         session.open(a[0]);
-        out << session.write(parse_int32(a[1], "POS"), prepared.input).value << "\n";
+        const int32_t pos = parse_int32(a[1], "POS");
+        const std::vector<uint8_t> data =
+            options.keep_rest ? with_rest_of_sector(session, pos, prepared.input) : prepared.input;
+        out << session.write(pos, data).value << "\n";
     } else if (c == "load") {
         put(out, session.load(a[0]).data);
     } else if (c == "save") {

@@ -18,6 +18,9 @@ struct PreparedCommand {
 };
 PreparedCommand prepare_command(const Options& options, std::istream& in);
 
+// Whether the command may write to the card image; the image is opened read-only otherwise.
+bool writes_image(const Options& options, const PreparedCommand& prepared);
+
 void run_command(Session& session, const Options& options, const PreparedCommand& prepared,
                  std::ostream& out);
 

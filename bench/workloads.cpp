@@ -1,0 +1,161 @@
+#include "workloads.h"
+
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "ram_layout.h"
+#include "sdtypes.h"
+
+namespace bench {
+namespace {
+
+constexpr uint32_t MIB = 1024 * 1024;
+constexpr uint32_t PROGRAM_40K = 40 * 1024;
+constexpr uint32_t PROGRAM_50K = 50'000;
+constexpr int32_t FROM_RUNNING_POSITION = -1;
+
+// Program text of exactly `size` bytes: numbered lines ending in CR LF.
+std::string program_text(uint32_t size) {
+    std::string text;
+    for (int line = 10; text.size() < size; line += 10) {
+        std::string l =
+            std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + " OF THE BENCHMARK\"";
+        const size_t room = size - text.size();
+        if (room < l.size() + 2 + 12) { // the last line takes up the rest
+            l = std::to_string(line) + " REM " + std::string(room - std::to_string(line).size() - 7, 'X');
+        }
+        text += l + "\r\n";
+    }
+    return text;
+}
+
+std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+void open(TimedRig& rig, const char* name) { rig.setup({MODE_OPEN, sim::counted(name)}); }
+
+void mount_and_open(TimedRig& rig, int) { rig.measure({MODE_OPEN, sim::counted("READ.BIN")}, 0); }
+
+void sequential_reads(TimedRig& rig, int) {
+    open(rig, "READ.BIN");
+    for (uint32_t at = 0; at < MIB; at += 512) {
+        const sim::Returned r = rig.measure({MODE_READ, {}, FROM_RUNNING_POSITION, 512}, 512);
+        if (r.p4 != 512) {
+            throw std::runtime_error("a 512-byte read gave " + std::to_string(r.p4));
+        }
+    }
+}
+
+void random_reads(TimedRig& rig, int count) {
+    open(rig, "READ.BIN");
+    std::mt19937 random(9);
+    std::uniform_int_distribution<int32_t> position(0, MIB - 100);
+    for (int i = 0; i < count; ++i) {
+        rig.measure({MODE_READ, {0}, position(random), 100}, 100);
+    }
+}
+
+void appended_records(TimedRig& rig, int count) {
+    open(rig, "APPEND.DAT");
+    for (int i = 0; i < count; ++i) {
+        char record[21];
+        std::snprintf(record, sizeof record, "RECORD %05u ABCDEF\n", static_cast<unsigned>(i) % 100000u);
+        rig.measure({MODE_WRITE, sim::counted(record), FROM_RUNNING_POSITION, 20}, 20);
+    }
+}
+
+// Spread evenly over the file, whatever their number.
+void unaligned_writes(TimedRig& rig, int count) {
+    open(rig, "WRITE.BIN");
+    const int32_t step = static_cast<int32_t>((MIB - 16) / static_cast<uint32_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        rig.measure({MODE_WRITE, sim::counted("0123456789"), i * step + 3, 10}, 10);
+    }
+}
+
+void listing(TimedRig& rig, int) {
+    rig.measure({MODE_OPENDIR, sim::counted("DIR200")}, 0);
+    for (;;) {
+        const sim::Returned r = rig.measure({MODE_READDIR, {0}}, 0);
+        if (r.p1[0] == 0) {
+            break;
+        }
+        rig.add_payload(r.p1[0]); // the name handed back
+    }
+}
+
+void save_program(TimedRig& rig, int) {
+    // The board's own program memory holds 4 KiB; a save leaves the host's
+    // allocation arena free past its first 256 bytes, so the stored program
+    // goes there.
+    constexpr uint32_t at = sim::RAM_ARENA + 1024;
+    std::vector<uint8_t> stored;
+    const std::string text = program_text(PROGRAM_40K);
+    for (size_t from = 0; from < text.size();) {
+        const size_t end = text.find("\r\n", from);
+        stored.push_back(1);
+        stored.insert(stored.end(), text.begin() + static_cast<std::ptrdiff_t>(from),
+                      text.begin() + static_cast<std::ptrdiff_t>(end));
+        stored.push_back(0);
+        from = end + 2;
+    }
+    stored.push_back(0);
+    rig.board().set_ram_bytes(at, stored);
+    rig.cpu().place_program_memory(at);
+    rig.measure({MODE_SAVE, sim::counted("SAVE.BAS")}, text.size());
+}
+
+void load_program(TimedRig& rig, const char* name, uint32_t size) {
+    rig.measure({MODE_LOAD, sim::counted(name)}, size);
+    // The module hands the whole text over; the board's host keeps 4 KiB of
+    // it as its program, which is the bench's limit, not the module's.
+    if (rig.board().loaded_programs().back().size() != size) {
+        throw std::runtime_error(std::string("the load of ") + name + " handed over " +
+                                 std::to_string(rig.board().loaded_programs().back().size()) + " bytes");
+    }
+}
+
+void fresh_write_near_end(TimedRig& rig, int) {
+    rig.setup({MODE_OPEN, sim::counted("READ.BIN")}); // the card is up, the volume mounted
+    rig.measure({MODE_OPEN, sim::counted("WRITE.BIN")}, 0);
+    rig.measure({MODE_WRITE, sim::counted("0123456789"), MIB - 1000 + 3, 10}, 10);
+}
+
+} // namespace
+
+void fill_volume(const testsupport::Volume& volume) {
+    volume.put("/READ.BIN", testsupport::pattern(MIB, 1));
+    volume.put("/WRITE.BIN", testsupport::pattern(MIB, 2));
+    volume.put("/APPEND.DAT", std::vector<uint8_t>(40 * 1024, 0));
+    volume.put("/PROG40K.BAS", bytes(program_text(PROGRAM_40K)));
+    volume.put("/PROG50K.BAS", bytes(program_text(PROGRAM_50K)));
+    volume.put("/SAVE.BAS", std::vector<uint8_t>(48 * 1024, ' '));
+    volume.mkdir("/DIR200");
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    for (int i = 0; i < 200; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "F%03d.TXT", i);
+        files.push_back({name, testsupport::pattern(16, uint32_t(i))});
+    }
+    volume.put_many("/DIR200", files);
+}
+
+const std::vector<Workload>& workloads() {
+    static const std::vector<Workload> table = {
+        {"mount and open", 1, 1, mount_and_open},
+        {"1 MB in 512-byte raw reads", 2048, 2048, sequential_reads},
+        {"random 100-byte string reads", 1000, 40, random_reads},
+        {"appended 20-byte records (position -1)", 2000, 200, appended_records},
+        {"unaligned 10-byte writes over 1 MB", 200, 20, unaligned_writes},
+        {"listing 200 entries", 202, 202, listing},
+        {"save a 40 KB program", 1, 1, save_program},
+        {"load a 40 KB program", 1, 1,
+         [](TimedRig& rig, int) { load_program(rig, "PROG40K.BAS", PROGRAM_40K); }},
+        {"fresh open, 10-byte write at the end", 2, 2, fresh_write_near_end},
+        {"load a 50,000-byte program", 1, 1,
+         [](TimedRig& rig, int) { load_program(rig, "PROG50K.BAS", PROGRAM_50K); }},
+    };
+    return table;
+}
+
+} // namespace bench

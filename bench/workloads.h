@@ -1,0 +1,26 @@
+// What the benchmark measures. A workload is a row: its name, how many
+// counted calls it makes (in full, and in the short run CI makes) and a
+// function that prepares (uncounted) and then makes them on a fresh rig.
+// Adding one takes its files in fill_volume() and a row in workloads().
+#pragma once
+
+#include <vector>
+
+#include "timed_rig.h"
+#include "volume.h"
+
+namespace bench {
+
+struct Workload {
+    const char* name;
+    int full;      // repetitions the figures are defined with
+    int short_run; // in the short run: where every one walks a long cluster chain
+    void (*run)(TimedRig& rig, int repetitions);
+};
+
+// Puts on a freshly formatted volume every file the workloads use.
+void fill_volume(const testsupport::Volume& volume);
+
+const std::vector<Workload>& workloads();
+
+} // namespace bench
