@@ -11,7 +11,7 @@
 struct STATE_BLOCK {
     uint8_t unused_head[0x50];
     FATFS FatFs;   // 0x50: mounted volume and open file
-    union {        // DIR holds a pointer: 24 bytes on the chip, more on the PC
+    union {        // DIR holds a pointer: 20 bytes on the chip, more on the PC
         DIR DIRFS; // 0x80: the directory being listed
         uint8_t dirfs_room[0xA0 - 0x80];
     };
@@ -33,7 +33,7 @@ static_assert(offsetof(STATE_BLOCK, append_pos) == STATE_APPEND_POS);
 static_assert(offsetof(STATE_BLOCK, card_kind) == STATE_CARD_KIND);
 static_assert(sizeof(STATE_BLOCK) == STATE_BLOCK_SIZE);
 #if defined(__mips__)
-static_assert(sizeof(DIR) == 24, "DIR is 24 bytes on the chip");
+static_assert(sizeof(DIR) == 20, "DIR is 20 bytes on the chip");
 #endif
 
 inline STATE_BLOCK* state_block() { return reinterpret_cast<STATE_BLOCK*>(host_state_block()); }

@@ -42,22 +42,24 @@ uint32_t get_fat(FATFS* fs, uint32_t clst) {
 }
 
 // A corrupt FAT can link a chain back into itself; followed blindly, a seek or
-// a lookup would then run for hours. `pos` is the byte offset, within the file
-// or directory, where the cluster asked for begins; the chain's first cluster
-// (offset 0) is where the caller set *mark. Brent's check: *mark holds the
-// cluster last reached at a power-of-two step, and meeting it again is a loop,
-// caught within about twice the loop and its lead-in. No chain without a loop
-// has more steps than the volume has clusters.
-uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t pos, uint32_t* mark) {
-    const uint32_t step = pos / SECTOR_SIZE / fs->csize;
-    const uint32_t next = get_fat(fs, clst);
-    if (next == *mark || step > fs->n_fatent - 2) {
+// a lookup would run for hours. `at` is the sector offset of `clst` within its
+// file or directory. Brent's check: fs->mark takes the cluster at offset 0 and
+// at every power-of-two offset, and meeting it again further on is a loop,
+// caught within about three times the loop and its lead-in. A chain without a
+// loop is no longer than the FAT, so no walk goes past its entry count. The
+// file and the listing share the mark: a walk that takes it over can only be
+// refused where two chains share a cluster, which is itself corruption, and
+// hands it back at its next power of two.
+uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at) {
+    if ((at & (at - 1)) == 0) {
+        fs->mark = clst;
+    } else if (clst == fs->mark) {
         return 1;
     }
-    if ((step & (step - 1)) == 0) {
-        *mark = next;
+    if (at >= fs->n_fatent * fs->csize) {
+        return 1;
     }
-    return next;
+    return get_fat(fs, clst);
 }
 
 uint32_t clust2sect(FATFS* fs, uint32_t clst) {

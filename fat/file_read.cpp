@@ -61,11 +61,10 @@ FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
     } else {
         clst = fs->org_clust;
         fs->curr_clust = clst;
-        fs->mark = clst;
     }
     // Stopping at a rest of exactly bcs keeps curr_clust at the cluster that ends at the target.
     while (ofs > bcs) {
-        clst = chain_next(fs, clst, fs->fptr + bcs, &fs->mark);
+        clst = chain_next(fs, clst, fs->fptr / SECTOR_SIZE);
         if (clst < 2 || clst >= fs->n_fatent) {
             fs->flag = 0;
             return FR_DISK_ERR;

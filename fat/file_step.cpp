@@ -18,12 +18,9 @@ FRESULT fail(FATFS* fs) {
 bool enter_sector(FATFS* fs, bool cluster_known) {
     const uint8_t cs = static_cast<uint8_t>((fs->fptr / SECTOR_SIZE) & (fs->csize - 1u));
     if (cs == 0 && !cluster_known) {
-        uint32_t clst = fs->org_clust;
-        if (fs->fptr == 0) {
-            fs->mark = clst;
-        } else {
-            clst = chain_next(fs, fs->curr_clust, fs->fptr, &fs->mark);
-        }
+        const uint32_t clst = fs->fptr == 0
+                                  ? fs->org_clust
+                                  : chain_next(fs, fs->curr_clust, fs->fptr / SECTOR_SIZE - fs->csize);
         if (clst < 2) {
             return false;
         }

@@ -94,10 +94,9 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     if (csize == 0 || (csize & (csize - 1)) != 0) {
         return FR_NO_FILESYSTEM;
     }
-    uint32_t fatsz = ld_word(buf + BPB_FAT_SZ16);
-    if (fatsz == 0) {
-        fatsz = ld_dword(buf + BPB_FAT_SZ32);
-    }
+    // Only a FAT32 boot record leaves the 16-bit FAT size 0.
+    const bool fat32 = ld_word(buf + BPB_FAT_SZ16) == 0;
+    const uint32_t fatsz = fat32 ? ld_dword(buf + BPB_FAT_SZ32) : ld_word(buf + BPB_FAT_SZ16);
     const uint32_t nfats = buf[BPB_NUM_FATS];
     uint32_t tsect = ld_word(buf + BPB_TOT_SEC16);
     if (tsect == 0) {
@@ -123,13 +122,11 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     if (n_fatent >= 0xFFF7) {
         fs_type = FS_FAT32;
     }
-    // Only a FAT32 boot record leaves the 16-bit FAT size 0. A volume made in
-    // one layout whose cluster count implies another would have every chain
-    // misread, and writes along them would land in other files. The root entry
-    // count is 0 exactly on FAT32: a FAT12/16 volume without one would have its
-    // data area begin on its root directory, a FAT32 one with one would have
-    // it begin past its first clusters.
-    const bool fat32 = ld_word(buf + BPB_FAT_SZ16) == 0;
+    // A volume made in one layout whose cluster count implies another would
+    // have every chain misread, and writes along them would land in other
+    // files. The root entry count is 0 exactly on FAT32: a FAT12/16 volume
+    // without one would have its data area begin on its root directory, a
+    // FAT32 one with one would have it begin past its first clusters.
     if ((fs_type == FS_FAT32) != fat32 || (n_rootdir == 0) != fat32) {
         return FR_NO_FILESYSTEM;
     }
@@ -139,7 +136,7 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     fs->n_fatent = n_fatent;
     fs->fatbase = bsect + rsvd;
     fs->database = fs->fatbase + fsize + rootsects;
-    fs->dirbase = fs_type == FS_FAT32 ? ld_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
+    fs->dirbase = fat32 ? ld_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
     fs->fs_type = fs_type;
     return FR_OK;
 }

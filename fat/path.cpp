@@ -49,7 +49,6 @@ FRESULT dir_rewind(FATFS* fs, DIR* dj) {
         }
     }
     dj->clust = clst;
-    dj->mark = clst;
     dj->sect = clst ? clust2sect(fs, clst) : fs->dirbase;
     return FR_OK;
 }
@@ -66,7 +65,7 @@ FRESULT dir_next(FATFS* fs, DIR* dj) {
                 return FR_NO_FILE;
             }
         } else if (((i / ENTRIES_PER_SECTOR) & (fs->csize - 1u)) == 0) {
-            const uint32_t clst = chain_next(fs, dj->clust, i * DIR_ENTRY_SIZE, &dj->mark);
+            const uint32_t clst = chain_next(fs, dj->clust, i / ENTRIES_PER_SECTOR - fs->csize);
             if (clst <= 1) {
                 return FR_DISK_ERR;
             }
@@ -90,6 +89,7 @@ FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir) {
         if (dir[0] == NAME_END) {
             return FR_NO_FILE;
         }
+        // A deleted entry's clusters may already belong to another file.
         if (dir[0] != NAME_DELETED && !(dir[DIR_ATTR] & ATTR_VOLUME) && mem_cmp(dir, dj->fn, NAME_LEN) == 0) {
             return FR_OK;
         }

@@ -21,7 +21,7 @@ struct FATFS {
     uint32_t org_clust;  // open file: first cluster
     uint32_t curr_clust; // open file: cluster holding byte fptr - 1
     uint32_t dsect;      // open file: sector holding byte fptr
-    uint32_t mark;       // open file: cycle check of its chain (chain_next)
+    uint32_t mark;       // cycle check of the chain walked last (chain_next)
 };
 static_assert(sizeof(FATFS) == 48, "FATFS is 48 bytes");
 static_assert(__builtin_offsetof(FATFS, dsect) == 40, "dsect is the last word");
@@ -32,7 +32,6 @@ struct DIR {
     uint32_t sclust; // first cluster of the directory, 0 for the root
     uint32_t clust;  // cluster of the current entry, 0 in a fixed root directory
     uint32_t sect;   // sector of the current entry, 0 once the walk has ended
-    uint32_t mark;   // cycle check of the directory's chain (chain_next)
 };
 
 struct FILINFO {
@@ -55,7 +54,7 @@ FRESULT pf_mount(FATFS* fs);
 
 // Cluster chain and sector mapping.
 uint32_t get_fat(FATFS* fs, uint32_t clst);
-uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t pos, uint32_t* mark);
+uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);
 uint32_t get_clust(FATFS* fs, const uint8_t* dir);
 

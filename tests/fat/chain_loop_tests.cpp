@@ -57,9 +57,9 @@ TEST(ChainLoop, FileAndDirectoryWalksEndInADiskErrorSoon) {
                             Loop{2, 40}, Loop{0, CLUSTERS}}) {
         SCOPED_TRACE(testing::Message() << "lead-in " << loop.lead_in << ", loop " << loop.length);
         // Brent's check meets the loop by the step after the first power of two
-        // past the lead-in and the loop, plus one loop; never later than the
-        // volume's cluster count allows a chain to be.
-        const uint32_t bound = std::min(3 * (loop.lead_in + loop.length), CLUSTERS + 1) + 1;
+        // past the lead-in and the loop, plus one loop; and never takes more steps
+        // than the FAT has entries.
+        const uint32_t bound = std::min(3 * (loop.lead_in + loop.length), CLUSTERS + 2) + 1;
 
         {
             FatRig rig(looped_volume(loop), hang_guard());
