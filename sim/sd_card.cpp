@@ -482,17 +482,19 @@ void SdCard::tear_block() {
         break;
     }
     }
-    image_.write_sector(write_sector_, torn);
+    keep_block(torn);
 }
 
-void SdCard::store_block() {
+void SdCard::store_block() { keep_block({block_.begin(), block_.begin() + SECTOR_SIZE}); }
+
+void SdCard::keep_block(const std::vector<uint8_t>& data) {
     if (allowed_ && allowed_->count(write_sector_) == 0) {
         refused_.push_back({write_sector_, bytes_seen_});
         note(Violation::WriteNotAllowed,
              "sector " + std::to_string(write_sector_) + " at bus byte " + std::to_string(bytes_seen_));
         return;
     }
-    image_.write_sector(write_sector_, std::vector<uint8_t>(block_.begin(), block_.begin() + SECTOR_SIZE));
+    image_.write_sector(write_sector_, data);
 }
 
 } // namespace sim

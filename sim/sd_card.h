@@ -149,6 +149,7 @@ class SdCard : public BusDevice {
     uint8_t drive(uint8_t out, bool selected);
     void fired();
     void tear_block();
+    void keep_block(const std::vector<uint8_t>& data); // stores it unless the allow-list refuses
     void on_deselected();
     void take_command_byte(uint8_t out, bool answering);
     void take_write_token(uint8_t out, bool answering);

@@ -53,6 +53,27 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     expect_tool_error(sdsim(dir, "read A.TXT zero 5"), "POS");
     expect_tool_error(sdsim(dir, "read A.TXT 0 4097"), "at most 4096");
     expect_tool_error(sdsim(dir, "write A.TXT 0", std::string(4097, 'x')), "at most 4096");
+    for (const char* spec : {"bogus", "power-cut", "power-cut@0", "glitch@5", "glitch@5:8", "no-card@3"}) {
+        expect_tool_error(sdsim(dir, std::string("--fault ") + spec + " ls"), "--fault");
+    }
+}
+
+TEST(SdsimFaults, TheCardFailsAsAskedAndTheToolSaysWhereTheFaultFired) {
+    ScratchDir dir;
+    Outcome r = sdsim(dir, "--fault never-ready --fault busy-forever ls");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Not Ready\r\nNot Enabled\r\nNot Enabled\r\n"
+                     "sdsim: fault never-ready, busy-forever: fired at bus byte 52, in call 1 (opendir)\n");
+    r = sdsim(dir, "--fault no-token cat README.TXT");
+    EXPECT_NE(r.err.find("Disk Error"), std::string::npos);
+    EXPECT_NE(r.err.find("fired at bus byte"), std::string::npos);
+    EXPECT_NE(r.err.find("in call 1 (open)"), std::string::npos);
+    // A write fault acts only when something is written.
+    r = sdsim(dir, "--fault crc-error cat README.TXT");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("sdsim: fault crc-error: did not fire"), std::string::npos);
+    r = sdsim(dir, "--fault glitch@3000:0 --fault power-cut@100000 cat README.TXT");
+    EXPECT_NE(r.err.find("fired at bus byte 3000, in call"), std::string::npos);
 }
 
 TEST(SdsimUsage, OptionsStandAnywhereInEitherFormUntilDoubleDash) {

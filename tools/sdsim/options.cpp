@@ -108,6 +108,7 @@ const std::vector<OptionSpec>& option_table() {
          "write touches and write it back with the new bytes, so\n"
          "that nothing after them becomes 0.\n",
          [](Options& o, const std::string&) { o.keep_rest = true; }},
+        {"--fault", "SPEC", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
         {"--help", nullptr, "this text; after a command, that command's help.\n",

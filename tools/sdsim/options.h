@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "card_faults.h"
+
 namespace sdsim {
 
 enum class CardKind { Sdhc, Sdsc, Sdv1, Mmc };
@@ -20,6 +22,7 @@ struct Options {
     std::optional<std::string> image; // --target: the chip image to run; the built one when absent
     std::optional<uint32_t> at;       // --target: its flash address
     bool keep_rest = false;           // write: keep the rest of the last sector
+    FaultPlan faults;                 // --fault, on the virtual card
     bool help = false;                // the whole help, or the command's own when a command is named
     bool version = false;
     std::string command;

@@ -26,8 +26,9 @@ sim::DiskImage open_image(const std::string& path, bool writable) {
     }
 }
 
-sim::SdCardConfig card_config(CardKind kind) {
+sim::SdCardConfig card_config(CardKind kind, const FaultPlan& plan) {
     sim::SdCardConfig config;
+    config.faults = plan.faults;
     switch (kind) {
     case CardKind::Sdhc: config.type = sim::CardType::Sd2Block; break;
     case CardKind::Sdsc: config.type = sim::CardType::Sd2Byte; break;
@@ -54,10 +55,10 @@ uint32_t max_transfer() { return sim::RAM_P1_SIZE; }
 
 Session::Session(const std::string& image_path, const Options& options, bool writable, std::ostream& console)
     : image_path_(image_path), image_(open_image(image_path, writable)),
-      card_(image_, card_config(options.kind)), cpu_(make_cpu(options)), console_(console),
-      volume_problem_(volume_problem(image_)) {
+      card_(image_, card_config(options.kind, options.faults)), cpu_(make_cpu(options)), console_(console),
+      volume_problem_(volume_problem(image_)), fault_plan_(options.faults) {
     board_.set_devid(options.package == 44 ? sim::DEVID_44PIN : sim::DEVID_28PIN);
-    board_.attach(&card_, CARD_CS_PIN);
+    board_.attach(fault_plan_.no_card ? nullptr : &card_, CARD_CS_PIN);
     board_.set_chip_select_option(CARD_CS_PIN);
     if (options.trace) {
         try {
@@ -69,6 +70,11 @@ Session::Session(const std::string& image_path, const Options& options, bool wri
 }
 
 Session::~Session() {
+    try {
+        report_faults();
+    } catch (const std::exception&) {
+        // Nowhere left to tell.
+    }
     if (trace_) {
         try {
             trace_->finish(board_.now_ps());
@@ -97,6 +103,7 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     if (trace_) {
         trace_->add(board_);
     }
+    note_fault(call.mode);
     result.messages = board_.console();
     if (!result.messages.empty()) {
         printed_any_ = true;
@@ -115,6 +122,36 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
         console_ << "sdsim: virtual board: " << board_.faults()[faults_reported_] << '\n';
     }
     return returned;
+}
+
+// The first call in which a --fault acted: the card says so for its own
+// faults; an empty socket acts as soon as the module clocks the bus.
+void Session::note_fault(int32_t mode) {
+    ++calls_;
+    if (fault_plan_.specs.empty() || fault_fired_) {
+        return;
+    }
+    static const char* const names[] = {"set-cs",  "open",    "read", "write",
+                                        "opendir", "readdir", "load", "save"};
+    const std::string call = "call " + std::to_string(calls_) + " (" +
+                             (mode >= 0 && mode <= 7 ? names[mode] : std::to_string(mode)) + ")";
+    if (fault_plan_.no_card && !board_.bus().empty()) {
+        fault_fired_ = "the module found the socket empty in " + call;
+    } else if (!fault_plan_.no_card && card_.fault_fired_at() != 0) {
+        fault_fired_ = "fired at bus byte " + std::to_string(card_.fault_fired_at()) + ", in " + call;
+    }
+}
+
+void Session::report_faults() {
+    if (fault_plan_.specs.empty()) {
+        return;
+    }
+    std::string specs;
+    for (const std::string& spec : fault_plan_.specs) {
+        specs += (specs.empty() ? "" : ", ") + spec;
+    }
+    console_ << "sdsim: fault " << specs << ": " << fault_fired_.value_or("did not fire") << '\n'
+             << std::flush;
 }
 
 std::optional<uint32_t> Session::open_file_size() const {

@@ -68,6 +68,8 @@ class Session {
     void warn_lost_write(int32_t pos, uint32_t count);
     void warn_loaded_text(const std::string& name, const std::string& text);
     void warn_cut_save(const std::string& name);
+    void note_fault(int32_t mode);
+    void report_faults();
 
     std::string image_path_;
     sim::DiskImage image_;
@@ -80,6 +82,9 @@ class Session {
     bool program_given_ = false; // by a load or by the tool
     size_t faults_reported_ = 0;
     std::unique_ptr<sim::VcdTrace> trace_;
+    FaultPlan fault_plan_;
+    int calls_ = 0;
+    std::optional<std::string> fault_fired_; // where a --fault first acted
 };
 
 // Largest data a single read or write can move: the size of the argument buffer.

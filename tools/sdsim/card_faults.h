@@ -1,0 +1,24 @@
+// The faults `--fault SPEC` puts on the virtual card, so a user can rehearse
+// what a failing card, a power cut or a glitch on the bus does to a command.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sd_card.h"
+
+namespace sdsim {
+
+struct FaultPlan {
+    std::vector<std::string> specs; // as given, for the report
+    sim::SdCardFaults faults;
+    bool no_card = false;
+};
+
+// Adds one SPEC to the plan; throws ToolError for one it does not know.
+void add_fault(FaultPlan& plan, const std::string& spec);
+
+// The SPECs --help lists.
+const char* fault_help();
+
+} // namespace sdsim
