@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <cstddef>
+#include <iostream>
 
 #include "cpu_factory.h"
 #include "sdtypes.h"
