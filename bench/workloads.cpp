@@ -144,9 +144,9 @@ const std::vector<Workload>& workloads() {
     static const std::vector<Workload> table = {
         {"mount and open", 1, 1, mount_and_open},
         {"1 MB in 512-byte raw reads", 2048, 2048, sequential_reads},
-        {"random 100-byte string reads", 1000, 40, random_reads},
+        {"random 100-byte string reads", 1000, 10, random_reads},
         {"appended 20-byte records (position -1)", 2000, 200, appended_records},
-        {"unaligned 10-byte writes over 1 MB", 200, 20, unaligned_writes},
+        {"unaligned 10-byte writes over 1 MB", 200, 8, unaligned_writes},
         {"listing 200 entries", 202, 202, listing},
         {"save a 40 KB program", 1, 1, save_program},
         {"load a 40 KB program", 1, 1,

@@ -42,8 +42,9 @@ struct Decoded {
 };
 
 // Every edge falls on a SYSCLK cycle (25 ns), so sigrok may sample at 40 MHz
-// instead of the dump's 1 GHz without losing one. One run of both decoders: spi's MOSI bytes ("spi-1: 40") and sdcard_spi's
-// "Command: CMD17 (...)" or "ACMD41", each followed by "Argument: 0x...".
+// instead of the dump's 1 GHz without losing one. One run of both decoders:
+// spi's MOSI bytes ("spi-1: 40") and sdcard_spi's "Command: CMD17 (...)" or
+// "ACMD41", each followed by "Argument: 0x...".
 Decoded sigrok(const std::string& vcd, bool sdcard_spi) {
     const std::string text =
         testsupport::run("sigrok-cli -I vcd:downsample=25 -i " + testsupport::quote(vcd) +
