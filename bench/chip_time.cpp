@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "elf_file.h"
 #include "sfr.h"
+#include "stack_depth.h"
 #include "timed_rig.h"
 #include "volume.h"
 #include "workloads.h"
@@ -93,6 +95,12 @@ int main(int argc, char** argv) {
     try {
         const auto started = std::chrono::steady_clock::now();
         const std::vector<uint8_t> image = emu::EmuCpu::read_image(SDCARD_IMAGE_PATH);
+        const target::StackReport stack = target::compute_stack(target::ElfFile::load(SDCARD_ELF_PATH), 0);
+        std::printf("Image %zu bytes; worst-case stack %u bytes, computed from the image's frames and calls "
+                    "(host services not counted):\n  %s\n\n",
+                    image.size(), stack.worst_case,
+                    stack.unbounded.empty() ? target::describe_chain(stack).c_str()
+                                            : stack.unbounded.c_str());
         std::vector<Row> rows;
         const emu::ClockSettings clock;
         sim::Board board;

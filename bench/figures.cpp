@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "chain_and_load.h"
 #include "elf_file.h"
 #include "emu_cpu.h"
 #include "sd_card.h"
@@ -149,12 +148,6 @@ int main(int argc, char** argv) {
         }
         std::printf("  %-9s %8u\n", "all", bench.stack_peak());
 
-        const bench::ChainAndLoad heavy = bench::measure_chain_and_load(image, PLACEMENT);
-        std::printf("\nCard bus bytes of the heaviest workloads\n");
-        std::printf("  %-58s %10zu\n", "fresh open + 10-byte write near the end of 1 MiB, 1 sector/cluster",
-                    heavy.write_bus_bytes);
-        std::printf("  %-58s %10.3f\n", "LOAD of a 50,000-byte program, 64 sectors/cluster, per text byte",
-                    heavy.load_bytes_per_byte);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "figures: %s\n", e.what());

@@ -2,7 +2,9 @@
 #include "dir_entry.h"
 #include "pff.h"
 
-FRESULT create_name(DIR* dj, const char** path) {
+// A call of its own: folded into follow_path, its working values would
+// widen follow_path's frame, which lies under the deepest chain of calls.
+__attribute__((noinline)) FRESULT create_name(DIR* dj, const char** path) {
     uint8_t* sfn = dj->fn;
     const char* p = *path;
     uint32_t si = 0;
