@@ -116,11 +116,11 @@ int main(int argc, char** argv) {
                     "wall");
         for (const Shape& shape : SHAPES) {
             testsupport::ScratchDir dir;
-            testsupport::VolumeSpec spec;
-            spec.fat = shape.fat;
-            spec.sectors_per_cluster = shape.sectors_per_cluster;
-            spec.size_kib = shape.size_mib * 1024;
-            testsupport::Volume volume(dir.file("card.img"), spec);
+            testsupport::VolumeSpec volume_shape;
+            volume_shape.fat = shape.fat;
+            volume_shape.sectors_per_cluster = shape.sectors_per_cluster;
+            volume_shape.size_kib = shape.size_mib * 1024;
+            testsupport::Volume volume(dir.file("card.img"), volume_shape);
             bench::fill_volume(volume);
             for (const bench::Workload& w : bench::workloads()) {
                 const auto row_started = std::chrono::steady_clock::now();

@@ -53,8 +53,8 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     expect_tool_error(sdsim(dir, "read A.TXT zero 5"), "POS");
     expect_tool_error(sdsim(dir, "read A.TXT 0 4097"), "at most 4096");
     expect_tool_error(sdsim(dir, "write A.TXT 0", std::string(4097, 'x')), "at most 4096");
-    for (const char* spec : {"bogus", "power-cut", "power-cut@0", "glitch@5", "glitch@5:8", "no-card@3"}) {
-        expect_tool_error(sdsim(dir, std::string("--fault ") + spec + " ls"), "--fault");
+    for (const char* fault : {"bogus", "power-cut", "power-cut@0", "glitch@5", "glitch@5:8", "no-card@3"}) {
+        expect_tool_error(sdsim(dir, std::string("--fault ") + fault + " ls"), "--fault");
     }
 }
 

@@ -8,7 +8,7 @@ namespace sdsim {
 
 namespace {
 
-uint64_t parse_count(const std::string& text, const std::string& spec) {
+uint64_t parse_count(const std::string& text, const std::string& given) {
     size_t used = 0;
     unsigned long long value = 0;
     try {
@@ -17,7 +17,7 @@ uint64_t parse_count(const std::string& text, const std::string& spec) {
         used = 0;
     }
     if (used == 0 || used != text.size() || value == 0 || text[0] == '-') {
-        throw ToolError("--fault " + spec + ": '" + text + "' is not a bus byte number from 1 on");
+        throw ToolError("--fault " + given + ": '" + text + "' is not a bus byte number from 1 on");
     }
     return value;
 }
@@ -34,28 +34,28 @@ const char* fault_help() {
            "on stderr whether the fault fired, and in which call.\n";
 }
 
-void add_fault(FaultPlan& plan, const std::string& spec) {
+void add_fault(FaultPlan& plan, const std::string& given) {
     sim::SdCardFaults& f = plan.faults;
-    const size_t at = spec.find('@');
-    const std::string name = spec.substr(0, at);
-    const std::string arg = at == std::string::npos ? "" : spec.substr(at + 1);
+    const size_t at = given.find('@');
+    const std::string name = given.substr(0, at);
+    const std::string arg = at == std::string::npos ? "" : given.substr(at + 1);
     const bool takes_arg = name == "power-cut" || name == "glitch";
     const std::string unknown =
-        "unknown fault '" + spec +
+        "unknown fault '" + given +
         "'; --fault takes power-cut@N, glitch@N:B, no-card, never-ready, refuse-cmd55, "
         "error-token, no-token, crc-error, write-error or busy-forever";
     if (takes_arg == (at == std::string::npos)) {
         throw ToolError(unknown);
     }
     if (name == "power-cut") {
-        f.power_cut_after = parse_count(arg, spec);
+        f.power_cut_after = parse_count(arg, given);
     } else if (name == "glitch") {
         const size_t colon = arg.find(':');
         const std::string bit = colon == std::string::npos ? "" : arg.substr(colon + 1);
         if (bit.size() != 1 || bit[0] < '0' || bit[0] > '7') {
-            throw ToolError("--fault " + spec + ": glitch@N:B takes a bit B from 0 to 7");
+            throw ToolError("--fault " + given + ": glitch@N:B takes a bit B from 0 to 7");
         }
-        f.glitches.push_back({parse_count(arg.substr(0, colon), spec), static_cast<uint8_t>(bit[0] - '0')});
+        f.glitches.push_back({parse_count(arg.substr(0, colon), given), static_cast<uint8_t>(bit[0] - '0')});
     } else if (name == "no-card") {
         plan.no_card = true;
     } else if (name == "never-ready") {
@@ -75,7 +75,7 @@ void add_fault(FaultPlan& plan, const std::string& spec) {
     } else {
         throw ToolError(unknown);
     }
-    plan.specs.push_back(spec);
+    plan.given.push_back(given);
 }
 
 } // namespace sdsim

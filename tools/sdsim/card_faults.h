@@ -1,4 +1,4 @@
-// The faults `--fault SPEC` puts on the virtual card, so a user can rehearse
+// The faults `--fault FAULT` puts on the virtual card, so a user can rehearse
 // what a failing card, a power cut or a glitch on the bus does to a command.
 #pragma once
 
@@ -10,15 +10,15 @@
 namespace sdsim {
 
 struct FaultPlan {
-    std::vector<std::string> specs; // as given, for the report
+    std::vector<std::string> given; // as given, for the report
     sim::SdCardFaults faults;
     bool no_card = false;
 };
 
-// Adds one SPEC to the plan; throws ToolError for one it does not know.
-void add_fault(FaultPlan& plan, const std::string& spec);
+// Adds one FAULT to the plan; throws ToolError for one it does not know.
+void add_fault(FaultPlan& plan, const std::string& given);
 
-// The SPECs --help lists.
+// The faults --help lists.
 const char* fault_help();
 
 } // namespace sdsim

@@ -96,12 +96,12 @@ constexpr size_t HELP_COLUMN = 24;
 // Each option's name and value, then its lines aligned at HELP_COLUMN.
 std::string options_section() {
     std::string text = "\nOptions (--NAME VALUE or --NAME=VALUE; -- ends the options):\n";
-    for (const OptionSpec& spec : option_table()) {
-        std::string head = std::string("  ") + (spec.name == std::string("--help") ? "-h, " : "") + spec.name;
-        if (spec.value != nullptr) {
-            head += std::string(" ") + spec.value;
+    for (const OptionSpec& row : option_table()) {
+        std::string head = std::string("  ") + (row.name == std::string("--help") ? "-h, " : "") + row.name;
+        if (row.value != nullptr) {
+            head += std::string(" ") + row.value;
         }
-        const std::string help = spec.help;
+        const std::string help = row.help;
         for (size_t start = 0; start < help.size();) {
             const size_t end = help.find('\n', start);
             head.resize(std::max(head.size() + 1, HELP_COLUMN), ' ');

@@ -52,9 +52,9 @@ uint32_t parse_address(const std::string& text) {
 }
 
 const OptionSpec* find_option(const std::string& name) {
-    for (const OptionSpec& spec : option_table()) {
-        if (name == spec.name) {
-            return &spec;
+    for (const OptionSpec& row : option_table()) {
+        if (name == row.name) {
+            return &row;
         }
     }
     return nullptr;
@@ -108,7 +108,7 @@ const std::vector<OptionSpec>& option_table() {
          "write touches and write it back with the new bytes, so\n"
          "that nothing after them becomes 0.\n",
          [](Options& o, const std::string&) { o.keep_rest = true; }},
-        {"--fault", "SPEC", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
+        {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
         {"--help", nullptr, "this text; after a command, that command's help.\n",
@@ -133,12 +133,12 @@ Options parse_options(const std::vector<std::string>& argv) {
         }
         const size_t equals = a.find('=');
         const std::string name = a == "-h" ? "--help" : a.substr(0, equals);
-        const OptionSpec* spec = find_option(name);
-        if (spec == nullptr) {
+        const OptionSpec* row = find_option(name);
+        if (row == nullptr) {
             throw ToolError("unknown option " + name + HINT);
         }
         std::string value;
-        if (spec->value == nullptr) {
+        if (row->value == nullptr) {
             if (equals != std::string::npos) {
                 throw ToolError("option " + name + " takes no value");
             }
@@ -149,7 +149,7 @@ Options parse_options(const std::vector<std::string>& argv) {
         } else {
             throw ToolError("option " + name + " needs a value");
         }
-        spec->apply(options, value);
+        row->apply(options, value);
     }
     if (!words.empty()) {
         options.command = words.front();

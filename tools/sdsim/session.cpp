@@ -128,7 +128,7 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
 // faults; an empty socket acts as soon as the module clocks the bus.
 void Session::note_fault(int32_t mode) {
     ++calls_;
-    if (fault_plan_.specs.empty() || fault_fired_) {
+    if (fault_plan_.given.empty() || fault_fired_) {
         return;
     }
     static const char* const names[] = {"set-cs",  "open",    "read", "write",
@@ -143,14 +143,14 @@ void Session::note_fault(int32_t mode) {
 }
 
 void Session::report_faults() {
-    if (fault_plan_.specs.empty()) {
+    if (fault_plan_.given.empty()) {
         return;
     }
-    std::string specs;
-    for (const std::string& spec : fault_plan_.specs) {
-        specs += (specs.empty() ? "" : ", ") + spec;
+    std::string listed;
+    for (const std::string& fault : fault_plan_.given) {
+        listed += (listed.empty() ? "" : ", ") + fault;
     }
-    console_ << "sdsim: fault " << specs << ": " << fault_fired_.value_or("did not fire") << '\n'
+    console_ << "sdsim: fault " << listed << ": " << fault_fired_.value_or("did not fire") << '\n'
              << std::flush;
 }
 
