@@ -2,9 +2,14 @@
 
 #include <string>
 
+#include "little_endian.h"
+
 namespace fuzz {
 
 namespace {
+
+using testsupport::put16;
+using testsupport::put32;
 
 constexpr uint32_t SECTORS = 160;
 constexpr uint32_t CLUSTERS = 100;
@@ -13,16 +18,6 @@ constexpr uint32_t FAT1 = 2;
 constexpr uint32_t FAT2 = 3;
 constexpr uint32_t ROOT = 4;
 constexpr uint32_t DATA = 5; // cluster 2
-
-void put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    put16(b, at, v);
-    put16(b, at + 2, v >> 16);
-}
 
 size_t at_sector(uint32_t s) { return size_t{s} * 512; }
 

@@ -3,21 +3,12 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "little_endian.h"
+
 namespace fattest {
 
-namespace {
-
-void put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    put16(b, at, v);
-    put16(b, at + 2, v >> 16);
-}
-
-} // namespace
+using testsupport::put16;
+using testsupport::put32;
 
 CraftedVolume::CraftedVolume(const BootFields& boot, int bits, uint32_t bsect)
     : boot_(boot), bits_(bits), bsect_(bsect) {

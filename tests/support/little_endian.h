@@ -1,0 +1,20 @@
+// Little-endian stores for building on-card structures by hand in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace testsupport {
+
+inline void put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    put16(b, at, v);
+    put16(b, at + 2, v >> 16);
+}
+
+} // namespace testsupport
