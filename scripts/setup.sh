@@ -7,7 +7,6 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   sigrok-cli gtkwave gnuplot-nox
-  clang
   libgtest-dev
   g++-mipsel-linux-gnu binutils-mipsel-linux-gnu
   libunicorn-dev
