@@ -25,6 +25,12 @@ void bus_setup(STATE_BLOCK* sb);
 // opens nothing and leaves no file open.
 void open_named_file(STATE_BLOCK* sb, const NameBuffer& name);
 
+// The open file's seek, read and write, each reporting its result; read and
+// write return the bytes moved. A write of no bytes from null finishes the sector.
+void seek_reported(FATFS* fs, uint32_t pos);
+uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count);
+uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count);
+
 void mode_set_cs(const uint8_t* p1);
 void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
 void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);

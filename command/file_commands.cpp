@@ -1,7 +1,6 @@
 // Reading and writing the open file: counted strings below 256 bytes, raw
 // buffers from 256 on, and writes at any position turned into whole-sector writes.
 #include "commands.h"
-#include "errstring.h"
 #include "host.h"
 
 namespace {
@@ -22,11 +21,10 @@ void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* 
         return;
     }
     if (*p2 >= 0) {
-        errstring(pf_lseek(fs, static_cast<uint32_t>(*p2)));
+        seek_reported(fs, static_cast<uint32_t>(*p2));
     }
     const bool counted = count < STRING_FORM_LIMIT;
-    uint32_t j = 0;
-    errstring(pf_read(fs, counted ? p1 + 1 : p1, static_cast<uint32_t>(count), &j));
+    const uint32_t j = read_reported(fs, counted ? p1 + 1 : p1, static_cast<uint32_t>(count));
     if (counted) {
         p1[0] = static_cast<uint8_t>(j);
     }
@@ -52,11 +50,10 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
     }
     const uint32_t secstart = pos & ~SECTOR_OFFSET_MASK;
     const uint32_t secoffset = pos & SECTOR_OFFSET_MASK;
-    errstring(pf_lseek(fs, secstart));
+    seek_reported(fs, secstart);
 
     const uint8_t* s = *p3 < STRING_FORM_LIMIT ? p1 + 1 : p1;
     uint32_t rest = count; // bytes written straight from the caller's data
-    uint32_t j = 0;
     if (secoffset != 0) {
         // The layer below writes whole sectors from their start, so the bytes
         // around the new data in their first sector are read and written back
@@ -65,20 +62,20 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
         // sector without walking the chain again (a seek to the sector's head,
         // at a cluster boundary, would walk it from the first cluster).
         uint8_t* const p = host_alloc(SECTOR_SIZE);
-        errstring(pf_read(fs, p, SECTOR_SIZE, &j));
-        errstring(pf_lseek(fs, pos));
+        const uint32_t got = read_reported(fs, p, SECTOR_SIZE);
+        seek_reported(fs, pos);
         const uint32_t here = count < SECTOR_SIZE - secoffset ? count : SECTOR_SIZE - secoffset;
         for (uint32_t i = 0; i < here; ++i) {
             p[secoffset + i] = s[i];
         }
-        errstring(pf_write(fs, p, j, &j));
+        write_reported(fs, p, got);
         s += here;
         rest = count - here;
     }
     // An aligned write always goes through here, even of no bytes at all, so
     // each step reports as before.
     if (secoffset == 0 || rest != 0) {
-        errstring(pf_write(fs, s, rest, &j));
+        write_reported(fs, s, rest);
     }
-    errstring(pf_write(fs, nullptr, 0, &j));
+    write_reported(fs, nullptr, 0);
 }

@@ -1,7 +1,6 @@
 // Loading a program text from the card into the host, and saving the host's
 // stored program into an existing file as text.
 #include "commands.h"
-#include "errstring.h"
 #include "host.h"
 
 namespace {
@@ -28,7 +27,7 @@ uint32_t text_length(const uint8_t* bytes, uint32_t count) {
 void mode_load(STATE_BLOCK* sb) {
     FATFS* const fs = &sb->FatFs;
     uint8_t* const b = host_alloc(LOAD_BUFFER_SIZE);
-    errstring(pf_lseek(fs, 0));
+    seek_reported(fs, 0);
 
     uint8_t* s = b;
     uint32_t l = 0;
@@ -36,9 +35,7 @@ void mode_load(STATE_BLOCK* sb) {
         // The last read asks only for what still fits, so the text stops at the buffer's end.
         const uint32_t room = LOAD_TEXT_MAX - l;
         const uint32_t want = room < LOAD_READ_SIZE ? room : LOAD_READ_SIZE;
-        uint32_t j = 0;
-        errstring(pf_read(fs, s, want, &j));
-        j = text_length(s, j);
+        const uint32_t j = text_length(s, read_reported(fs, s, want));
         l += j;
         if (j != LOAD_READ_SIZE) {
             break;
@@ -52,11 +49,10 @@ void mode_load(STATE_BLOCK* sb) {
 
 void mode_save(STATE_BLOCK* sb) {
     FATFS* const fs = &sb->FatFs;
-    errstring(pf_lseek(fs, 0));
+    seek_reported(fs, 0);
 
     uint8_t* const b = host_alloc(SAVE_LINE_SIZE);
     uint8_t* p = host_program_memory();
-    uint32_t j = 0;
     // Only a line-start byte continues the program; any other byte ends it, as
     // the listing could not step past it.
     while (*p == LINE_START) {
@@ -64,10 +60,10 @@ void mode_save(STATE_BLOCK* sb) {
         const uint32_t k = mystrlen(reinterpret_cast<const char*>(b));
         b[k] = 13;
         b[k + 1] = 10;
-        errstring(pf_write(fs, b, k + 2, &j));
+        write_reported(fs, b, k + 2);
     }
     b[0] = 0;
     b[1] = 0;
-    errstring(pf_write(fs, b, 2, &j));
-    errstring(pf_write(fs, nullptr, 0, &j));
+    write_reported(fs, b, 2);
+    write_reported(fs, nullptr, 0);
 }

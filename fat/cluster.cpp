@@ -3,42 +3,27 @@
 #include "fat_layout.h"
 #include "pff.h"
 
-namespace {
-
-// Byte offset of a cluster's entry in the FAT: 1.5, 2 or 4 bytes per cluster.
-uint32_t fat_offset(const FATFS* fs, uint32_t clst) {
-    return fs->fs_type == FS_FAT12 ? clst + clst / 2 : clst * (fs->fs_type == FS_FAT32 ? 4 : 2);
-}
-
-} // namespace
-
 uint32_t get_fat(FATFS* fs, uint32_t clst) {
     if (clst < 2 || clst >= fs->n_fatent) {
         return 1;
     }
-    // Only fs and clst are kept across the card reads, everything else is
-    // worked out again from them: this sits under the deepest calls.
-    uint8_t buf[4] = {0, 0, 0, 0};
-    const uint32_t bc = fat_offset(fs, clst);
+    // Twice the bytes of an entry: 3, 4 or 8; clst is below 2^28, so no wrap.
+    const uint32_t type = fs->fs_type;
+    const uint32_t bc = clst * (type == FS_FAT32 ? 8 : type + 2) / 2;
+    const uint32_t sect = fs->fatbase + bc / SECTOR_SIZE;
     const uint32_t ofs = bc % SECTOR_SIZE;
     // Only a 12-bit entry can straddle two sectors; then each half comes from its own.
-    const uint32_t first = ofs == SECTOR_SIZE - 1 ? 1 : (fs->fs_type == FS_FAT32 ? 4 : 2);
-    if (disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, ofs, first) != RES_OK) {
+    const bool straddles = ofs == SECTOR_SIZE - 1;
+    uint8_t buf[4] = {0, 0, 0, 0};
+    if (disk_readp(buf, sect, ofs, straddles ? 1 : (type == FS_FAT32 ? 4 : 2)) != RES_OK ||
+        (straddles && disk_readp(buf + 1, sect + 1, 0, 1) != RES_OK)) {
         return 1;
     }
-    const uint32_t again = fat_offset(fs, clst);
-    if (again % SECTOR_SIZE == SECTOR_SIZE - 1 &&
-        disk_readp(buf + 1, fs->fatbase + again / SECTOR_SIZE + 1, 0, 1) != RES_OK) {
-        return 1;
+    uint32_t w = ld_dword(buf);
+    if (type == FS_FAT12) {
+        return ((clst & 1) ? w >> 4 : w) & 0xFFF;
     }
-    const uint32_t w = ld_dword(buf);
-    if (fs->fs_type == FS_FAT32) {
-        return w & 0x0FFFFFFF;
-    }
-    if (fs->fs_type == FS_FAT16) {
-        return w;
-    }
-    return (clst & 1) ? w >> 4 : w & 0xFFF;
+    return w & 0x0FFFFFFF; // a 16-bit entry leaves the upper bytes 0
 }
 
 // A corrupt FAT can link a chain back into itself; followed blindly, a seek or
@@ -50,7 +35,7 @@ uint32_t get_fat(FATFS* fs, uint32_t clst) {
 // file and the listing share the mark: a walk that takes it over can only be
 // refused where two chains share a cluster, which is itself corruption, and
 // hands it back at its next power of two.
-uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at) {
+[[gnu::noinline]] uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at) {
     if ((at & (at - 1)) == 0) {
         fs->mark = clst;
     } else if (clst == fs->mark) {
@@ -62,7 +47,7 @@ uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at) {
     return get_fat(fs, clst);
 }
 
-uint32_t clust2sect(FATFS* fs, uint32_t clst) {
+[[gnu::noinline]] uint32_t clust2sect(FATFS* fs, uint32_t clst) {
     clst -= 2;
     if (clst >= fs->n_fatent - 2) {
         return 0;

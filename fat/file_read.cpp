@@ -46,39 +46,13 @@ FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
     if (ofs > fs->fsize) {
         ofs = fs->fsize;
     }
-    const uint32_t ifptr = fs->fptr;
-    fs->fptr = 0;
-    if (ofs == 0) {
-        return FR_OK;
-    }
+    // Forward, or back within the cluster fptr stands in: on from that
+    // cluster's head (at fptr 0 there is none: the head wraps to the top).
+    // Otherwise from the file's start. The chain is stepped as a read steps
+    // it, so a seek reads the FAT entries of the clusters it crosses only.
     const uint32_t bcs = static_cast<uint32_t>(fs->csize) * SECTOR_SIZE;
-    uint32_t clst;
-    if (ifptr > 0 && (ofs - 1) / bcs >= (ifptr - 1) / bcs) {
-        // Forward or within the current cluster: walk on from it.
-        fs->fptr = (ifptr - 1) & ~(bcs - 1);
-        ofs -= fs->fptr;
-        clst = fs->curr_clust;
-    } else {
-        clst = fs->org_clust;
-        fs->curr_clust = clst;
-    }
-    // Stopping at a rest of exactly bcs keeps curr_clust at the cluster that ends at the target.
-    while (ofs > bcs) {
-        clst = chain_next(fs, clst, fs->fptr / SECTOR_SIZE);
-        if (clst < 2 || clst >= fs->n_fatent) {
-            fs->flag = 0;
-            return FR_DISK_ERR;
-        }
-        fs->curr_clust = clst;
-        fs->fptr += bcs;
-        ofs -= bcs;
-    }
-    fs->fptr += ofs;
-    const uint32_t sect = clust2sect(fs, clst);
-    if (sect == 0) {
-        fs->flag = 0;
-        return FR_DISK_ERR;
-    }
-    fs->dsect = sect + ((fs->fptr / SECTOR_SIZE) & (fs->csize - 1u));
-    return FR_OK;
+    const uint32_t head = (fs->fptr - 1) & ~(bcs - 1);
+    fs->fptr = ofs > head ? head : 0;
+    uint32_t skipped = 0;
+    return transfer(fs, nullptr, ofs - fs->fptr, &skipped, Transfer::Skip);
 }

@@ -57,13 +57,14 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer dir
     // Nowhere to put the bytes, or nothing to take them from (the sector
     // stream would take a null source for the start of another sector):
     // refused before the card moves, and the file ends as on any disk error.
-    if (!p) {
+    if (!p && direction != Transfer::Skip) {
         return fail(fs);
     }
 
-    // Without a sector in progress, writing starts at the head of the sector
-    // holding fptr; that sector lies in curr_clust, so its cluster is known.
-    bool cluster_known = false;
+    // A skip from a cluster's head stands in curr_clust already. Without a
+    // sector in progress, writing starts at the head of the sector holding
+    // fptr; that sector lies in curr_clust, so its cluster is known.
+    bool cluster_known = direction == Transfer::Skip && fs->fptr != 0;
     if (writing && !(fs->flag & FLAG_WRITING) && fs->fptr % SECTOR_SIZE != 0) {
         fs->fptr &= ~(SECTOR_SIZE - 1);
         cluster_known = true;
@@ -87,8 +88,11 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer dir
         if (cnt > n) {
             cnt = n;
         }
-        if ((writing ? disk_writep(p, cnt) : disk_readp(p, fs->dsect, ofs, cnt)) != RES_OK) {
-            return fail(fs);
+        if (p) { // not a skip
+            if ((writing ? disk_writep(p, cnt) : disk_readp(p, fs->dsect, ofs, cnt)) != RES_OK) {
+                return fail(fs);
+            }
+            p += cnt;
         }
         fs->fptr += cnt;
         *done += cnt;
@@ -99,7 +103,6 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer dir
             fs->flag = static_cast<uint8_t>(fs->flag & ~FLAG_WRITING);
         }
         n -= cnt;
-        p += cnt;
     }
     return FR_OK;
 }
