@@ -7,10 +7,14 @@ set(SDCARD_LINK_ADDRESS 0x9D020000)
 # data, no library calls the optimiser invents, and no unwind tables. The
 # module is optimised whole at the link, inlining only what shrinks it, with
 # whole-frame prologues (smaller than wrapped ones here) and no zero-division
-# traps (the code guards every division by a variable itself).
+# traps (the code guards every division by a variable itself). The five
+# passes turned off last each copy code to save a branch or a register move
+# (jump threading, hoisting out of loops and across branches); off, the image
+# is about 180 bytes smaller and the block loops keep their speed.
 set(SDCARD_CROSS_FLAGS
   -march=m4k -EL -msoft-float -Os -std=c++20
   -flto -fipa-pta -mno-check-zero-division -fno-shrink-wrap -finline-limit=0 -fno-partial-inlining
+  -fno-thread-jumps -fno-move-loop-invariants -fno-tree-dominator-opts -fno-tree-loop-im -fno-code-hoisting
   -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-jump-tables -fno-tree-switch-conversion -fno-tree-loop-distribute-patterns
   -mno-abicalls -fno-pic -G0 -mno-gpopt -fno-common
