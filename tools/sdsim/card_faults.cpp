@@ -1,7 +1,6 @@
 #include "card_faults.h"
 
-#include <stdexcept>
-
+#include "text_format.h"
 #include "tool_error.h"
 
 namespace sdsim {
@@ -9,17 +8,11 @@ namespace sdsim {
 namespace {
 
 uint64_t parse_count(const std::string& text, const std::string& given) {
-    size_t used = 0;
-    unsigned long long value = 0;
-    try {
-        value = std::stoull(text, &used, 10);
-    } catch (const std::logic_error&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || value == 0 || text[0] == '-') {
+    const std::optional<uint64_t> value = parse_unsigned(text, 10);
+    if (!value || *value == 0) {
         throw ToolError("--fault " + given + ": '" + text + "' is not a bus byte number from 1 on");
     }
-    return value;
+    return *value;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "arg_count.h"
+#include "text_format.h"
 #include "tool_error.h"
 
 namespace sdsim {
@@ -38,17 +39,11 @@ int parse_package(const std::string& text) {
 }
 
 uint32_t parse_address(const std::string& text) {
-    size_t used = 0;
-    unsigned long long value = 0;
-    try {
-        value = std::stoull(text, &used, 0);
-    } catch (const std::logic_error&) {
-        used = 0;
-    }
-    if (used == 0 || used != text.size() || value > 0xFFFFFFFFull) {
+    const std::optional<uint64_t> value = parse_unsigned(text, 0);
+    if (!value || *value > 0xFFFFFFFFull) {
         throw ToolError("--at takes a 32-bit address such as 0x9D008000, not '" + text + "'");
     }
-    return static_cast<uint32_t>(value);
+    return static_cast<uint32_t>(*value);
 }
 
 const OptionSpec* find_option(const std::string& name) {

@@ -21,6 +21,19 @@ int32_t parse_int32(const std::string& text, const std::string& what) {
     return static_cast<int32_t>(value);
 }
 
+std::optional<uint64_t> parse_unsigned(const std::string& text, int base) {
+    if (text.empty() || !std::isalnum(static_cast<unsigned char>(text[0]))) {
+        return std::nullopt; // strtoull would take a sign or leading blanks
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, base);
+    if (*end != '\0' || errno == ERANGE) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::string quoted(const std::vector<uint8_t>& bytes) {
     std::string out = "\"";
     for (uint8_t b : bytes) {

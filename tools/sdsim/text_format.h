@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,10 @@ namespace sdsim {
 
 // A signed 32-bit decimal number; throws ToolError naming `what` otherwise.
 int32_t parse_int32(const std::string& text, const std::string& what);
+
+// The whole text as an unsigned number in `base` (0: C prefixes), or nothing
+// when any of it is not part of one, it has a sign, or it does not fit.
+std::optional<uint64_t> parse_unsigned(const std::string& text, int base);
 
 // Bytes as a double-quoted C-style literal: printable ASCII as is, the rest escaped.
 std::string quoted(const std::vector<uint8_t>& bytes);
