@@ -66,12 +66,11 @@ Script any_names(const Script& s) {
             out.push_back(static_cast<uint8_t>(n.size()));
             out.insert(out.end(), n.begin(), n.end());
             i++;
-        } else if (s[i] == 2) {
-            out.insert(out.end(), s.begin() + static_cast<long>(i) + 1, s.begin() + static_cast<long>(i) + 3);
-            i += 2;
-        } else if (s[i] == 3) {
-            out.insert(out.end(), s.begin() + static_cast<long>(i) + 1, s.begin() + static_cast<long>(i) + 4);
-            i += 3;
+        } else if (s[i] == 2 || s[i] == 3) {
+            const long args = s[i] == 2 ? 2 : 3; // position and count, then a write's fill byte
+            const auto first = s.begin() + static_cast<long>(i) + 1;
+            out.insert(out.end(), first, first + args);
+            i += static_cast<size_t>(args);
         }
     }
     return out;
