@@ -35,9 +35,11 @@ constexpr uint8_t NAME_KANJI_E5 = 0x05; // a name whose first byte really is 0xE
 constexpr uint32_t NAME_LEN = 11;
 constexpr uint32_t NAME_LAST = 11;
 
-inline uint16_t ld_word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+// Read in place at any alignment (on the chip an unaligned load pair); the
+// fields are little-endian like the chip and the PC.
+typedef uint16_t __attribute__((aligned(1), may_alias)) unaligned_u16;
+typedef uint32_t __attribute__((aligned(1), may_alias)) unaligned_u32;
 
-inline uint32_t ld_dword(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+inline uint16_t ld_word(const uint8_t* p) { return *reinterpret_cast<const unaligned_u16*>(p); }
+
+inline uint32_t ld_dword(const uint8_t* p) { return *reinterpret_cast<const unaligned_u32*>(p); }
