@@ -10,10 +10,14 @@
 #include "sdtypes.h"
 #include "state_offsets.h"
 
-// Drives chip select with `code` (PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
-// deselects) and clocks one byte after it, as every change of selection in
-// the driver is followed by one. The pin number is taken from the option
-// record at every use, so a change between frames takes effect at the next one.
+// Drives chip select with `code`: PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
+// deselects. The pin number is taken from the option record at every use, so
+// a change between frames takes effect at the next one. No frame of its own:
+// the host's service is its tail call.
+void card_pin(int32_t code);
+
+// The same followed by one clocked byte, as every change of selection in the
+// driver is.
 void card_select_and_clock(int32_t code);
 
 // Ends a transaction: the card lets go of data-out after one more byte.

@@ -13,9 +13,9 @@ constexpr uint32_t START_DELAY_US = 100;
 
 // Repeats a start-up command until the card leaves the idle state; false
 // when it is still idle after the last attempt.
-bool wait_ready(uint8_t cmd, uint32_t arg) {
+bool wait_ready(uint32_t ty) {
     uint32_t tmr = START_ATTEMPTS;
-    while (send_any_cmd(cmd, arg) != 0) {
+    while (send_any_cmd(ty == KIND_MMC ? CMD1 : ACMD41, ty == KIND_SD2 ? HCS : 0) != 0) {
         host_delay(START_DELAY_US);
         if (--tmr == 0) {
             return false;
@@ -41,22 +41,18 @@ uint32_t start_card() {
         return 0;
     }
     uint32_t ty;
-    uint8_t cmd = ACMD41;
-    uint32_t arg = 0;
     if (send_cmd(CMD8, 0x1AA) == 1) {
         // The card echoes the voltage range and check pattern of CMD8.
         if ((read_trailer() & 0xFFFF) != 0x01AA) {
             return 0;
         }
         ty = KIND_SD2;
-        arg = HCS;
     } else if (send_any_cmd(ACMD41, 0) <= 1) {
         ty = KIND_SD1;
     } else {
         ty = KIND_MMC;
-        cmd = CMD1;
     }
-    if (!wait_ready(cmd, arg)) {
+    if (!wait_ready(ty)) {
         return 0;
     }
     if (ty == KIND_SD2) {

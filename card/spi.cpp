@@ -32,14 +32,20 @@ uint8_t xmit_spi(uint8_t d) {
 
 uint8_t rcv_spi() { return xmit_spi(0xFF); }
 
+[[gnu::noinline]] void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
+
 [[gnu::noinline]] void card_select_and_clock(int32_t code) {
-    host_pin_write(chip_select_pin(), code);
+    card_pin(code);
     rcv_spi();
 }
 
 uint32_t send_cmd(uint8_t cmd, uint32_t arg) {
-    card_release();
-    card_select_and_clock(PIN_DRIVE_LOW);
+    // The deepest stack chain ends here, so no helper with a frame of its own
+    // stands between this frame and the host's service.
+    card_pin(PIN_DRIVE_HIGH);
+    rcv_spi();
+    card_pin(PIN_DRIVE_LOW);
+    rcv_spi();
 
     xmit_spi(cmd);
     for (uint32_t shift = 32; shift != 0;) {

@@ -17,19 +17,21 @@ constexpr char kMessages[] = "Disk Error\r\n\0"
 inline uint32_t load_offset() {
     volatile uint32_t libAddr = 0;
 #if defined(__mips__)
+    // The third argument is put in place by the compiler, so it needs no
+    // register kept across the call.
+    register volatile uint32_t* c asm("$6") = &libAddr;
     asm volatile(".set push\n\t"
                  ".set noreorder\n\t"
                  "move $a0, $zero\n\t"
                  "la $a1, 1f\n\t"
-                 "move $a2, %0\n\t"
                  "bal getFPC\n\t"
                  " nop\n"
                  "1:\n\t"
                  ".set pop"
+                 : "+r"(c)
                  :
-                 : "r"(&libAddr)
-                 : "a0", "a1", "a2", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8",
-                   "t9", "ra", "memory");
+                 : "a0", "a1", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8", "t9",
+                   "ra", "memory");
 #elif defined(__x86_64__)
     // Realigns the stack for the call and keeps clear of the red zone.
     asm volatile("mov %%rsp, %%rbx\n\t"
