@@ -59,9 +59,8 @@ uint32_t start_card() {
         if (send_cmd(CMD58, 0) != 0) {
             return 0;
         }
-        if (read_trailer() & CCS) {
-            ty |= KIND_BLOCK;
-        }
+        // The OCR's CCS bit, moved down to where KIND_BLOCK sits.
+        ty |= (read_trailer() & CCS) / (CCS / KIND_BLOCK);
     } else if (send_cmd(CMD16, 512) != 0) {
         return 0;
     }
