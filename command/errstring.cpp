@@ -56,10 +56,29 @@ inline uint32_t load_offset() {
 
 } // namespace
 
+#if defined(__mips__)
+// Written out for the chip: the return address is taken from ra as the call
+// left it, so the function needs no frame and no saved register.
+asm(".pushsection .text.getFPC, \"ax\", @progbits\n\t"
+    ".align 2\n\t"
+    ".globl getFPC\n\t"
+    ".type getFPC, @function\n\t"
+    ".set push\n\t"
+    ".set noreorder\n"
+    "getFPC:\n\t"
+    "subu $a0, $a0, $a1\n\t"
+    "addu $a0, $a0, $ra\n\t"
+    "jr $ra\n\t"
+    " sw $a0, 0($a2)\n\t"
+    ".set pop\n\t"
+    ".size getFPC, . - getFPC\n\t"
+    ".popsection");
+#else
 extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b, volatile uint32_t* c) {
     *c = static_cast<uint32_t>(
         reinterpret_cast<uintptr_t>(__builtin_extract_return_addr(__builtin_return_address(0))) + a - b);
 }
+#endif
 
 void errstring(uint8_t a) {
     // Unknown codes print nothing rather than text from an address never set.
