@@ -13,16 +13,13 @@ constexpr uint32_t BUSY_DELAY_US = 1000;
 // while the one before it shifts; what the card sends back is of no use.
 // One copy serves the data and the filler.
 [[gnu::noinline]] void send_stream(const uint8_t* buff, uint32_t count) {
-    bool pending = false;
-    for (uint32_t n = 0; n < count; n++) {
-        reg_write(SPI2BUF, buff ? buff[n] : 0);
-        if (pending) {
+    for (uint32_t n = 0; n <= count; n++) {
+        if (n != count) {
+            reg_write(SPI2BUF, buff ? buff[n] : 0);
+        }
+        if (n != 0) {
             take_received();
         }
-        pending = true;
-    }
-    if (pending) {
-        take_received();
     }
 }
 

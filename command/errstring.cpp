@@ -15,7 +15,7 @@ constexpr char kMessages[] = "Disk Error\r\n\0"
 // The call of getFPC must return to a point whose link-time address is known
 // exactly, so it is made from assembly with a label right after the call.
 inline uint32_t load_offset() {
-    volatile uint32_t libAddr = 0;
+    volatile uint32_t libAddr; // set by getFPC before its first read
 #if defined(__mips__)
     // The third argument is put in place by the compiler, so it needs no
     // register kept across the call.
