@@ -16,12 +16,9 @@
 // the host's service is its tail call.
 void card_pin(int32_t code);
 
-// The same followed by one clocked byte, as every change of selection in the
-// driver is.
-void card_select_and_clock(int32_t code);
-
-// Ends a transaction: the card lets go of data-out after one more byte.
-inline void card_release() { card_select_and_clock(PIN_DRIVE_HIGH); }
+// Ends a transaction: deselects the card, which lets go of data-out after
+// one more clocked byte.
+void card_release();
 
 inline uint32_t* card_kind_word() {
     return reinterpret_cast<uint32_t*>(host_state_block() + STATE_CARD_KIND);

@@ -34,8 +34,8 @@ uint8_t rcv_spi() { return xmit_spi(0xFF); }
 
 [[gnu::noinline]] void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
 
-[[gnu::noinline]] void card_select_and_clock(int32_t code) {
-    card_pin(code);
+[[gnu::noinline]] void card_release() {
+    card_pin(PIN_DRIVE_HIGH);
     rcv_spi();
 }
 
