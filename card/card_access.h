@@ -10,10 +10,15 @@
 #include "sdtypes.h"
 #include "state_offsets.h"
 
-// The pin number is taken from the option record at every use, so a change
-// between frames takes effect at the next one.
-inline void card_select() { host_pin_write(chip_select_pin(), PIN_DRIVE_LOW); }
-inline void card_deselect() { host_pin_write(chip_select_pin(), PIN_DRIVE_HIGH); }
+// Drives chip select with `code`: PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
+// deselects. The pin number is taken from the option record at every use, so
+// a change between frames takes effect at the next one. No frame of its own:
+// the host's service is its tail call.
+void card_pin(int32_t code);
+
+// Ends a transaction: deselects the card, which lets go of data-out after
+// one more clocked byte.
+void card_release();
 
 inline uint32_t* card_kind_word() {
     return reinterpret_cast<uint32_t*>(host_state_block() + STATE_CARD_KIND);
@@ -22,13 +27,12 @@ inline uint32_t* card_kind_word() {
 // Data bytes the card still expects in the block being written.
 inline uint16_t* write_count() { return reinterpret_cast<uint16_t*>(host_state_block() + STATE_WC); }
 
-// Block-addressed cards take the sector number, the others its byte address.
-inline uint32_t card_address(uint32_t sector) {
-    return (*card_kind_word() & KIND_BLOCK) ? sector : sector << 9;
-}
+// What send_block_cmd answers for a sector the card cannot address: above
+// every response byte, so no answer of the card can be taken for it.
+constexpr uint32_t NOT_ADDRESSABLE = 0x100;
 
-// A byte address has 32 bits: on a byte-addressed card a sector from 4 GiB on
-// would wrap onto a low sector of the card, so it is not addressable at all.
-inline bool card_addressable(uint32_t sector) {
-    return (*card_kind_word() & KIND_BLOCK) || sector < (1u << 23);
-}
+// Sends a block command for `sector`: block-addressed cards take the sector
+// number, the others its byte address. A byte address has 32 bits: on a
+// byte-addressed card a sector from 4 GiB on would wrap onto a low sector of
+// the card, so it is not addressable at all and the card sees nothing.
+uint32_t send_block_cmd(uint8_t cmd, uint32_t sector);

@@ -7,14 +7,15 @@
 namespace {
 
 constexpr uint32_t HCS = 0x40000000;
+constexpr uint32_t CCS = 0x40000000; // in the OCR: the card is block-addressed
 constexpr uint32_t START_ATTEMPTS = 10000;
 constexpr uint32_t START_DELAY_US = 100;
 
 // Repeats a start-up command until the card leaves the idle state; false
 // when it is still idle after the last attempt.
-bool wait_ready(uint8_t cmd, uint32_t arg) {
+bool wait_ready(uint32_t ty) {
     uint32_t tmr = START_ATTEMPTS;
-    while (send_any_cmd(cmd, arg) != 0) {
+    while (send_any_cmd(ty == KIND_MMC ? CMD1 : ACMD41, ty == KIND_SD2 ? HCS : 0) != 0) {
         host_delay(START_DELAY_US);
         if (--tmr == 0) {
             return false;
@@ -23,42 +24,44 @@ bool wait_ready(uint8_t cmd, uint32_t arg) {
     return true;
 }
 
-void read_trailer(uint8_t* ocr) {
-    for (uint8_t n = 0; n < 4; n++) {
-        ocr[n] = rcv_spi();
+// The four bytes after an R1 response (R3, R7), first byte in the top bits.
+uint32_t read_trailer() {
+    uint32_t word = 0;
+    for (uint32_t n = 0; n < 4; n++) {
+        word = (word << 8) | rcv_spi();
     }
+    return word;
 }
 
-uint8_t start_sd2() {
-    uint8_t ocr[4];
-    read_trailer(ocr);
-    if (ocr[2] != 0x01 || ocr[3] != 0xAA) {
+// Brings the card from idle to ready and returns its kind, 0 when it did not
+// start. SD 2 cards answer CMD8 and start with ACMD41 announcing block
+// addressing; SD 1 cards take ACMD41 too, MMC cards only CMD1.
+uint32_t start_card() {
+    if (send_cmd(CMD0, 0) != 1) {
         return 0;
     }
-    if (!wait_ready(ACMD41, HCS)) {
-        return 0;
-    }
-    if (send_cmd(CMD58, 0) != 0) {
-        return 0;
-    }
-    read_trailer(ocr);
-    return static_cast<uint8_t>((ocr[0] & 0x40) ? (KIND_SD2 | KIND_BLOCK) : KIND_SD2);
-}
-
-uint8_t start_sd1_or_mmc() {
-    uint8_t ty;
-    uint8_t cmd;
-    if (send_any_cmd(ACMD41, 0) <= 1) {
+    uint32_t ty;
+    if (send_cmd(CMD8, 0x1AA) == 1) {
+        // The card echoes the voltage range and check pattern of CMD8.
+        if ((read_trailer() & 0xFFFF) != 0x01AA) {
+            return 0;
+        }
+        ty = KIND_SD2;
+    } else if (send_any_cmd(ACMD41, 0) <= 1) {
         ty = KIND_SD1;
-        cmd = ACMD41;
     } else {
         ty = KIND_MMC;
-        cmd = CMD1;
     }
-    if (!wait_ready(cmd, 0)) {
+    if (!wait_ready(ty)) {
         return 0;
     }
-    if (send_cmd(CMD16, 512) != 0) {
+    if (ty == KIND_SD2) {
+        if (send_cmd(CMD58, 0) != 0) {
+            return 0;
+        }
+        // The OCR's CCS bit, moved down to where KIND_BLOCK sits.
+        ty |= (read_trailer() & CCS) / (CCS / KIND_BLOCK);
+    } else if (send_cmd(CMD16, 512) != 0) {
         return 0;
     }
     return ty;
@@ -69,23 +72,16 @@ uint8_t start_sd1_or_mmc() {
 DSTATUS disk_initialize() {
     reg_write(SPI2BRG, SPI2BRG_SLOW);
 
-    card_deselect();
-    for (uint8_t n = 0; n < 10; n++) {
+    // Ten bytes of clock with the card deselected (at least the 74 cycles it
+    // needs to start): the release clocks the first of them.
+    card_release();
+    for (uint32_t n = 0; n < 9; n++) {
         rcv_spi();
     }
 
-    uint8_t ty = 0;
-    if (send_cmd(CMD0, 0) == 1) {
-        if (send_cmd(CMD8, 0x1AA) == 1) {
-            ty = start_sd2();
-        } else {
-            ty = start_sd1_or_mmc();
-        }
-    }
-
+    const uint32_t ty = start_card();
     *card_kind_word() = ty;
-    card_deselect();
-    rcv_spi();
+    card_release();
 
     if (ty == 0) {
         return STA_NOINIT;

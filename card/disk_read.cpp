@@ -43,17 +43,19 @@ DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t cou
     // Nothing outside one sector, or from a sector the card cannot address,
     // can be delivered, and there is nowhere to put it without a buffer:
     // refuse before the card sees anything.
-    if (buff == nullptr || count == 0 || offset >= 512 || count > 512 - offset || !card_addressable(sector)) {
+    if (buff == nullptr || count == 0 || offset >= 512 || count > 512 - offset) {
+        return RES_PARERR;
+    }
+    const uint32_t sent = send_block_cmd(CMD17, sector);
+    if (sent == NOT_ADDRESSABLE) {
         return RES_PARERR;
     }
 
     DRESULT res = RES_ERROR;
-    if (send_cmd(CMD17, card_address(sector)) == 0 && wait_data_token() &&
-        receive_block(buff, offset, count)) {
+    if (sent == 0 && wait_data_token() && receive_block(buff, offset, count)) {
         res = RES_OK;
     }
 
-    card_deselect();
-    rcv_spi();
+    card_release();
     return res;
 }

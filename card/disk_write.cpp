@@ -35,10 +35,11 @@ DRESULT send_data(const uint8_t* buff, uint32_t sc) {
 }
 
 DRESULT start_block(uint32_t sector) {
-    if (!card_addressable(sector)) {
-        return RES_PARERR; // refused before the card sees anything
+    const uint32_t res = send_block_cmd(CMD24, sector);
+    if (res == NOT_ADDRESSABLE) {
+        return RES_PARERR;
     }
-    if (send_cmd(CMD24, card_address(sector)) != 0) {
+    if (res != 0) {
         return RES_ERROR;
     }
     xmit_spi(0xFF);
@@ -66,8 +67,7 @@ DRESULT finish_block() {
     if ((rcv_spi() & 0x1F) == DATA_ACCEPTED && wait_stored()) {
         res = RES_OK;
     }
-    card_deselect();
-    rcv_spi();
+    card_release();
     return res;
 }
 

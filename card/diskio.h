@@ -8,11 +8,11 @@
 
 uint8_t rcv_spi();
 uint8_t xmit_spi(uint8_t d);
-uint8_t send_cmd(uint8_t cmd, uint32_t arg);
+uint32_t send_cmd(uint8_t cmd, uint32_t arg);
 // The same for a command byte with bit 7 set: CMD55 first, then the command
 // itself only when the card took CMD55. The data path never needs one, so its
 // frames stay flat.
-uint8_t send_any_cmd(uint8_t cmd, uint32_t arg);
+uint32_t send_any_cmd(uint8_t cmd, uint32_t arg);
 
 DSTATUS disk_initialize();
 DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count);

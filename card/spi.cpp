@@ -32,20 +32,29 @@ uint8_t xmit_spi(uint8_t d) {
 
 uint8_t rcv_spi() { return xmit_spi(0xFF); }
 
-uint8_t send_cmd(uint8_t cmd, uint32_t arg) {
-    card_deselect();
+[[gnu::noinline]] void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
+
+[[gnu::noinline]] void card_release() {
+    card_pin(PIN_DRIVE_HIGH);
     rcv_spi();
-    card_select();
+}
+
+uint32_t send_cmd(uint8_t cmd, uint32_t arg) {
+    // The deepest stack chain ends here, so no helper with a frame of its own
+    // stands between this frame and the host's service.
+    card_pin(PIN_DRIVE_HIGH);
+    rcv_spi();
+    card_pin(PIN_DRIVE_LOW);
     rcv_spi();
 
     xmit_spi(cmd);
-    xmit_spi(static_cast<uint8_t>(arg >> 24));
-    xmit_spi(static_cast<uint8_t>(arg >> 16));
-    xmit_spi(static_cast<uint8_t>(arg >> 8));
-    xmit_spi(static_cast<uint8_t>(arg));
+    for (uint32_t shift = 32; shift != 0;) {
+        shift -= 8;
+        xmit_spi(static_cast<uint8_t>(arg >> shift));
+    }
     xmit_spi(crc_byte(cmd));
 
-    uint8_t res;
+    uint32_t res;
     uint32_t n = RESPONSE_TRIES;
     do {
         res = rcv_spi();
@@ -53,12 +62,22 @@ uint8_t send_cmd(uint8_t cmd, uint32_t arg) {
     return res;
 }
 
-uint8_t send_any_cmd(uint8_t cmd, uint32_t arg) {
+uint32_t send_any_cmd(uint8_t cmd, uint32_t arg) {
     if (cmd & APP_COMMAND) {
-        const uint8_t res = send_cmd(CMD55, 0);
+        const uint32_t res = send_cmd(CMD55, 0);
         if (res > 1) {
             return res;
         }
     }
     return send_cmd(static_cast<uint8_t>(cmd & ~APP_COMMAND), arg);
+}
+
+uint32_t send_block_cmd(uint8_t cmd, uint32_t sector) {
+    if ((*card_kind_word() & KIND_BLOCK) == 0) {
+        if (sector >= (1u << 23)) {
+            return NOT_ADDRESSABLE;
+        }
+        sector <<= 9;
+    }
+    return send_cmd(cmd, sector);
 }

@@ -10,7 +10,7 @@
 #include "hw.h"
 #include "sfr.h"
 
-inline uint32_t take_received() {
+[[gnu::always_inline]] inline uint32_t take_received() {
     while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBF) == 0) {
     }
     return reg_read(SPI2BUF) & 0xFF;
@@ -20,7 +20,7 @@ inline uint32_t take_received() {
 // by shifts: no table, so no constant data to reach through the load offset.
 // Run over a block and the two CRC bytes after it, it ends at 0.
 inline uint32_t crc16_step(uint32_t crc, uint32_t d) {
-    crc = ((crc >> 8) | (crc << 8)) & 0xFFFF;
+    crc = __builtin_bswap16(static_cast<uint16_t>(crc));
     crc ^= d;
     crc ^= (crc & 0xFF) >> 4;
     crc ^= (crc << 12) & 0xFFFF;

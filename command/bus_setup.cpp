@@ -13,24 +13,26 @@ constexpr uint32_t DEVID_44PIN_ALT = 0x0660A053;
 constexpr uint32_t PPS_FIELD = 0xF;
 constexpr uint32_t PPS_SPI2 = 4; // SDI2 from RB2, SDO2 on RB13
 
-struct BusPins {
-    int32_t data_out, data_in, clock;
-};
+// The three card-bus pins packed one per byte in the order they are set up:
+// data out, data in, clock. The top three bits of a byte say how far to shift
+// the direction code of a pin the chip drives to get the one for that pin:
+// by 0 for data out and clock, by 2 for data in, the pin the chip reads.
+constexpr uint32_t PIN_NUMBER = 0x1F;
+constexpr uint32_t DIRECTION_SHIFT = 5;
+constexpr uint32_t READ_PIN = 2u << DIRECTION_SHIFT;
+static_assert(PIN_CODE_OUTPUT >> 2 == PIN_CODE_INPUT);
+
+constexpr uint32_t pack_pins(uint32_t data_out, uint32_t data_in, uint32_t clock) {
+    return data_out | (data_in | READ_PIN) << 8 | clock << 16;
+}
 
 // Chosen by code rather than a table: a table would be read at its link address.
-BusPins bus_pins() {
+uint32_t bus_pins() {
     const uint32_t identity = reg_read(DEVID) & DEVID_IDENTITY_MASK;
-    BusPins pins;
     if (identity == DEVID_44PIN || identity == DEVID_44PIN_ALT) {
-        pins.data_out = 11;
-        pins.data_in = 23;
-        pins.clock = 15;
-    } else {
-        pins.data_out = 24;
-        pins.data_in = 6;
-        pins.clock = 26;
+        return pack_pins(11, 23, 15);
     }
-    return pins;
+    return pack_pins(24, 6, 26);
 }
 
 void set_pps_field(uint32_t address) { reg_write(address, (reg_read(address) & ~PPS_FIELD) | PPS_SPI2); }
@@ -49,14 +51,14 @@ void open_named_file(STATE_BLOCK* sb, const NameBuffer& name) {
 }
 
 void bus_setup(STATE_BLOCK* sb) {
-    const BusPins pins = bus_pins();
-    if (host_pin_states()[pins.data_out] != PIN_CODE_CHIP_SELECT) {
-        host_pin_config(pins.data_out, PIN_CODE_OUTPUT, 0);
-        host_pin_config(pins.data_out, PIN_CODE_BUS, 0);
-        host_pin_config(pins.data_in, PIN_CODE_INPUT, 0);
-        host_pin_config(pins.data_in, PIN_CODE_BUS, 0);
-        host_pin_config(pins.clock, PIN_CODE_OUTPUT, 0);
-        host_pin_config(pins.clock, PIN_CODE_BUS, 0);
+    uint32_t pins = bus_pins();
+    if (host_pin_states()[pins & PIN_NUMBER] != PIN_CODE_CHIP_SELECT) {
+        // Each pin in turn: its direction, then the bus.
+        for (; pins != 0; pins >>= 8) {
+            const auto pin = static_cast<int32_t>(pins & PIN_NUMBER);
+            host_pin_config(pin, PIN_CODE_OUTPUT >> ((pins & 0xFF) >> DIRECTION_SHIFT), 0);
+            host_pin_config(pin, PIN_CODE_BUS, 0);
+        }
     }
     set_pps_field(SDI2R);
     set_pps_field(RPB13R);

@@ -10,11 +10,12 @@ constexpr uint32_t NAME_COPY_SIZE = 12;
 constexpr uint32_t DIR_MARKER_LENGTH = 5;
 
 // "<Dir>" written by code: a string constant would be read at its link address.
+// The first four characters go as one little-endian word, to a place of any
+// alignment (an unaligned store pair on the chip).
+using UnalignedWord = uint32_t [[gnu::aligned(1), gnu::may_alias]];
+
 void write_dir_marker(uint8_t* to) {
-    to[0] = '<';
-    to[1] = 'D';
-    to[2] = 'i';
-    to[3] = 'r';
+    *reinterpret_cast<UnalignedWord*>(to) = '<' | 'D' << 8 | 'i' << 16 | 'r' << 24;
     to[4] = '>';
 }
 

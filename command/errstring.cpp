@@ -15,21 +15,23 @@ constexpr char kMessages[] = "Disk Error\r\n\0"
 // The call of getFPC must return to a point whose link-time address is known
 // exactly, so it is made from assembly with a label right after the call.
 inline uint32_t load_offset() {
-    volatile uint32_t libAddr = 0;
+    volatile uint32_t libAddr; // set by getFPC before its first read
 #if defined(__mips__)
+    // The third argument is put in place by the compiler, so it needs no
+    // register kept across the call.
+    register volatile uint32_t* c asm("$6") = &libAddr;
     asm volatile(".set push\n\t"
                  ".set noreorder\n\t"
                  "move $a0, $zero\n\t"
                  "la $a1, 1f\n\t"
-                 "move $a2, %0\n\t"
                  "bal getFPC\n\t"
                  " nop\n"
                  "1:\n\t"
                  ".set pop"
+                 : "+r"(c)
                  :
-                 : "r"(&libAddr)
-                 : "a0", "a1", "a2", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8",
-                   "t9", "ra", "memory");
+                 : "a0", "a1", "a3", "v0", "v1", "t0", "t1", "t2", "t3", "t4", "t5", "t6", "t7", "t8", "t9",
+                   "ra", "memory");
 #elif defined(__x86_64__)
     // Realigns the stack for the call and keeps clear of the red zone.
     asm volatile("mov %%rsp, %%rbx\n\t"
@@ -54,10 +56,29 @@ inline uint32_t load_offset() {
 
 } // namespace
 
+#if defined(__mips__)
+// Written out for the chip: the return address is taken from ra as the call
+// left it, so the function needs no frame and no saved register.
+asm(".pushsection .text.getFPC, \"ax\", @progbits\n\t"
+    ".align 2\n\t"
+    ".globl getFPC\n\t"
+    ".type getFPC, @function\n\t"
+    ".set push\n\t"
+    ".set noreorder\n"
+    "getFPC:\n\t"
+    "subu $a0, $a0, $a1\n\t"
+    "addu $a0, $a0, $ra\n\t"
+    "jr $ra\n\t"
+    " sw $a0, 0($a2)\n\t"
+    ".set pop\n\t"
+    ".size getFPC, . - getFPC\n\t"
+    ".popsection");
+#else
 extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b, volatile uint32_t* c) {
     *c = static_cast<uint32_t>(
         reinterpret_cast<uintptr_t>(__builtin_extract_return_addr(__builtin_return_address(0))) + a - b);
 }
+#endif
 
 void errstring(uint8_t a) {
     // Unknown codes print nothing rather than text from an address never set.

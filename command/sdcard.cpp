@@ -17,8 +17,8 @@ void build_name(NameBuffer& name, const uint8_t* p1) {
     const uint32_t length = p1[0];
     name.fits = length <= FN_MAX_NAME;
     const uint32_t copied = name.fits ? length : 0;
-    name.fn[0] = static_cast<uint8_t>(length);
-    for (uint32_t i = 1; i <= copied; ++i) {
+    // The length byte comes along with the characters.
+    for (uint32_t i = 0; i <= copied; ++i) {
         name.fn[i] = p1[i];
     }
     name.fn[copied + 1] = 0;
@@ -32,7 +32,8 @@ void mode_set_cs(const uint8_t* p1) {
 }
 
 extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4) {
-    // The command number is read afresh at every test, as the host may share it.
+    // The dispatch reads the command number afresh at every test, as the host
+    // may share it.
     volatile int32_t* const command = mode;
 
     reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
@@ -45,14 +46,14 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     name.fn[0] = 0;
     name.fn[1] = 0;
     name.fits = false;
-    if (names_a_file(*command)) {
+    // The entry steps share one reading: the host's service calls among them
+    // leave the command number as it is.
+    const int32_t named = *command;
+    if (names_a_file(named)) {
         build_name(name, p1);
-    }
-    if (*command == MODE_LOAD) {
-        host_prepare_load();
-    }
-    if (names_a_file(*command)) {
-        const int32_t named = *command;
+        if (named == MODE_LOAD) {
+            host_prepare_load();
+        }
         bus_setup(sb);
         // The file that a load or a save works on is opened here, as for
         // MODE_OPEN: the open's deep calls then stand on main's frame alone.
