@@ -40,7 +40,7 @@ void set_pps_field(uint32_t address) { reg_write(address, (reg_read(address) & ~
 } // namespace
 
 void open_named_file(STATE_BLOCK* sb, const NameBuffer& name) {
-    if (!name.fits) {
+    if (!name.fits()) {
         // The name was never copied, so there is nothing to look for; the
         // previous file must not stay open in its place.
         sb->FatFs.flag = 0;

@@ -24,7 +24,7 @@ void write_dir_marker(uint8_t* to) {
 void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name) {
     // A name too long for the buffer was never copied: looking it up as the
     // empty path would open the root directory instead.
-    const FRESULT res = name.fits ? pf_opendir(&sb->FatFs, &sb->DIRFS, name.path()) : FR_NO_FILE;
+    const FRESULT res = name.fits() ? pf_opendir(&sb->FatFs, &sb->DIRFS, name.path()) : FR_NO_FILE;
     errstring(res);
     if (res != FR_OK) {
         // A failed open leaves the walk where the search stopped, among the

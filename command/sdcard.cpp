@@ -15,8 +15,7 @@ bool names_a_file(int32_t mode) {
 
 void build_name(NameBuffer& name, const uint8_t* p1) {
     const uint32_t length = p1[0];
-    name.fits = length <= FN_MAX_NAME;
-    const uint32_t copied = name.fits ? length : 0;
+    const uint32_t copied = length <= FN_MAX_NAME ? length : 0;
     // The length byte comes along with the characters.
     for (uint32_t i = 0; i <= copied; ++i) {
         name.fn[i] = p1[i];
@@ -43,9 +42,8 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     STATE_BLOCK* const sb = state_block();
 
     NameBuffer name;
-    name.fn[0] = 0;
+    name.fn[0] = NO_NAME;
     name.fn[1] = 0;
-    name.fits = false;
     // The entry steps share one reading: the host's service calls among them
     // leave the command number as it is.
     const int32_t named = *command;

@@ -3,24 +3,38 @@
 #include "fat_layout.h"
 #include "pff.h"
 
-uint32_t get_fat(FATFS* fs, uint32_t clst) {
+namespace {
+
+// Byte offset of a cluster's entry in the FAT: twice the bytes of an entry
+// are 3, 4 or 8; clst is below 2^28, so nothing wraps.
+uint32_t fat_offset(const FATFS* fs, uint32_t clst) {
+    const uint32_t type = fs->fs_type;
+    return clst * (type == FS_FAT32 ? 8 : type + 2) / 2;
+}
+
+} // namespace
+
+// The entry of clst, read into the four bytes at buf; 1 when it cannot be read.
+uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     if (clst < 2 || clst >= fs->n_fatent) {
         return 1;
     }
-    // Twice the bytes of an entry: 3, 4 or 8; clst is below 2^28, so no wrap.
-    const uint32_t type = fs->fs_type;
-    const uint32_t bc = clst * (type == FS_FAT32 ? 8 : type + 2) / 2;
-    const uint32_t sect = fs->fatbase + bc / SECTOR_SIZE;
-    const uint32_t ofs = bc % SECTOR_SIZE;
+    // Only fs and clst are kept across the card's reads, everything else is
+    // worked out again from them: this stands under the deepest calls.
+    buf[0] = buf[1] = buf[2] = buf[3] = 0;
+    uint32_t bc = fat_offset(fs, clst);
     // Only a 12-bit entry can straddle two sectors; then each half comes from its own.
-    const bool straddles = ofs == SECTOR_SIZE - 1;
-    uint8_t buf[4] = {0, 0, 0, 0};
-    if (disk_readp(buf, sect, ofs, straddles ? 1 : (type == FS_FAT32 ? 4 : 2)) != RES_OK ||
-        (straddles && disk_readp(buf + 1, sect + 1, 0, 1) != RES_OK)) {
+    const uint32_t first = bc % SECTOR_SIZE == SECTOR_SIZE - 1 ? 1 : (fs->fs_type == FS_FAT32 ? 4 : 2);
+    if (disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, bc % SECTOR_SIZE, first) != RES_OK) {
         return 1;
     }
-    uint32_t w = ld_dword(buf);
-    if (type == FS_FAT12) {
+    bc = fat_offset(fs, clst);
+    if (bc % SECTOR_SIZE == SECTOR_SIZE - 1 &&
+        disk_readp(buf + 1, fs->fatbase + bc / SECTOR_SIZE + 1, 0, 1) != RES_OK) {
+        return 1;
+    }
+    const uint32_t w = ld_dword(buf);
+    if (fs->fs_type == FS_FAT12) {
         return ((clst & 1) ? w >> 4 : w) & 0xFFF;
     }
     return w & 0x0FFFFFFF; // a 16-bit entry leaves the upper bytes 0
@@ -44,7 +58,10 @@ uint32_t get_fat(FATFS* fs, uint32_t clst) {
     if (at >= fs->n_fatent * fs->csize) {
         return 1;
     }
-    return get_fat(fs, clst);
+    // The entry is read into `at`, no longer needed: on the chip a parameter
+    // whose address is taken lives in the slot its caller's frame keeps for
+    // it, so the walk's deepest frame needs no buffer of its own.
+    return get_fat(fs, clst, reinterpret_cast<uint8_t*>(&at));
 }
 
 [[gnu::noinline]] uint32_t clust2sect(FATFS* fs, uint32_t clst) {

@@ -53,7 +53,7 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect);
 FRESULT pf_mount(FATFS* fs);
 
 // Cluster chain and sector mapping.
-uint32_t get_fat(FATFS* fs, uint32_t clst);
+uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf);
 uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);
 uint32_t get_clust(FATFS* fs, const uint8_t* dir);

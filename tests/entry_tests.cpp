@@ -96,7 +96,7 @@ TEST(NameBuffer, FourteenCharactersFillItExactly) {
     std::vector<uint8_t> p1 = sim::counted("ABCDEFGH.TXT/X");
     ASSERT_EQ(p1[0], 14);
     build_name(g.name, p1.data());
-    EXPECT_TRUE(g.name.fits);
+    EXPECT_TRUE(g.name.fits());
     EXPECT_EQ(std::memcmp(g.name.fn, p1.data(), 15), 0);
     EXPECT_EQ(g.name.fn[15], 0);
     EXPECT_STREQ(g.name.path(), "ABCDEFGH.TXT/X");
@@ -107,7 +107,7 @@ TEST(NameBuffer, EmptyNameGivesEmptyPath) {
     std::memset(&g, 0xAA, sizeof g);
     const uint8_t p1[] = {0, 'X', 'Y'};
     build_name(g.name, p1);
-    EXPECT_TRUE(g.name.fits);
+    EXPECT_TRUE(g.name.fits());
     EXPECT_STREQ(g.name.path(), "");
 }
 
@@ -118,7 +118,7 @@ TEST(NameBuffer, OverlongNamesNeverWritePastTheBuffer) {
         std::vector<uint8_t> p1(256, 'Q');
         p1[0] = static_cast<uint8_t>(length);
         build_name(g.name, p1.data());
-        EXPECT_FALSE(g.name.fits) << length;
+        EXPECT_FALSE(g.name.fits()) << length;
         EXPECT_STREQ(g.name.path(), "") << length;
         for (uint8_t b : g.before)
             EXPECT_EQ(b, 0xAA);
