@@ -1,6 +1,7 @@
 // Listing a directory one entry per call, as counted strings.
 #include "commands.h"
 #include "errstring.h"
+#include "unaligned.h"
 
 namespace {
 
@@ -10,12 +11,10 @@ constexpr uint32_t NAME_COPY_SIZE = 12;
 constexpr uint32_t DIR_MARKER_LENGTH = 5;
 
 // "<Dir>" written by code: a string constant would be read at its link address.
-// The first four characters go as one little-endian word, to a place of any
-// alignment (an unaligned store pair on the chip).
-using UnalignedWord = uint32_t [[gnu::aligned(1), gnu::may_alias]];
+// The first four characters go as one little-endian word.
 
 void write_dir_marker(uint8_t* to) {
-    *reinterpret_cast<UnalignedWord*>(to) = '<' | 'D' << 8 | 'i' << 16 | 'r' << 24;
+    *reinterpret_cast<unaligned_u32*>(to) = '<' | 'D' << 8 | 'i' << 16 | 'r' << 24;
     to[4] = '>';
 }
 

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include "unaligned.h"
+
 constexpr uint32_t SECTOR_SIZE = 512;
 constexpr uint32_t DIR_ENTRY_SIZE = 32;
 constexpr uint32_t ENTRIES_PER_SECTOR = SECTOR_SIZE / DIR_ENTRY_SIZE;
@@ -34,11 +36,6 @@ constexpr uint8_t NAME_KANJI_E5 = 0x05; // a name whose first byte really is 0xE
 // Name buffer of a resolution: 11 name bytes, then the "last segment" flag.
 constexpr uint32_t NAME_LEN = 11;
 constexpr uint32_t NAME_LAST = 11;
-
-// Read in place at any alignment (on the chip an unaligned load pair); the
-// fields are little-endian like the chip and the PC.
-typedef uint16_t __attribute__((aligned(1), may_alias)) unaligned_u16;
-typedef uint32_t __attribute__((aligned(1), may_alias)) unaligned_u32;
 
 inline uint16_t ld_word(const uint8_t* p) { return *reinterpret_cast<const unaligned_u16*>(p); }
 
