@@ -127,7 +127,6 @@ void FuzzSession::allow_writes_for(int32_t mode, const std::vector<uint8_t>& p1)
 }
 
 sim::Returned FuzzSession::call(const sim::Call& c) {
-    allow_writes_for(c.mode, c.p1);
     board_.clear_logs();
     card_.clear_logs();
     bus_->restart();
@@ -137,6 +136,9 @@ sim::Returned FuzzSession::call(const sim::Call& c) {
     board_.set_ram_u32(sim::RAM_P3, static_cast<uint32_t>(c.p3));
     board_.set_ram_u32(sim::RAM_P4, static_cast<uint32_t>(c.p4));
     board_.set_ram_bytes(sim::RAM_P1, c.p1);
+    // The name as the module reads it: a length byte longer than the bytes
+    // given takes the rest from what an earlier call left in host RAM.
+    allow_writes_for(c.mode, board_.ram_bytes(sim::RAM_P1, 256));
     const std::vector<uint8_t> before = board_.ram_bytes(0, sim::RAM_SIZE);
     board_.begin_call();
     cpu_.call_main(board_);
