@@ -2,68 +2,17 @@
 // real card refuses, so that a wrong driver can't pass on it.
 #include <gtest/gtest.h>
 
+#include "card_host.h"
 #include "disk_image.h"
-#include "sd_card.h"
-#include "sd_crc.h"
 
 namespace {
 
+using cardtest::Host;
 using sim::CardType;
 using sim::DiskImage;
 using sim::SdCard;
 using sim::SdCardConfig;
 using sim::Violation;
-
-// A host that speaks to the card directly, as a driver would over the bus.
-struct Host {
-    SdCard& card;
-
-    uint8_t clock(uint8_t out = 0xFF, bool selected = true) { return card.exchange(out, selected); }
-    void idle_clocks(int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            clock(0xFF, false);
-        }
-    }
-    // A frame with the given closing byte; returns R1, or 0xFF after ten bytes.
-    uint8_t command(uint8_t index, uint32_t arg, uint8_t crc) {
-        clock(0xFF, false);
-        clock();
-        for (uint8_t b : {static_cast<uint8_t>(0x40 | index), static_cast<uint8_t>(arg >> 24),
-                          static_cast<uint8_t>(arg >> 16), static_cast<uint8_t>(arg >> 8),
-                          static_cast<uint8_t>(arg), crc}) {
-            clock(b);
-        }
-        uint8_t r = 0xFF;
-        for (int n = 0; n < 10 && (r & 0x80); ++n) {
-            r = clock();
-        }
-        return r;
-    }
-    uint8_t command(uint8_t index, uint32_t arg) {
-        const uint8_t frame[5] = {static_cast<uint8_t>(0x40 | index), static_cast<uint8_t>(arg >> 24),
-                                  static_cast<uint8_t>(arg >> 16), static_cast<uint8_t>(arg >> 8),
-                                  static_cast<uint8_t>(arg)};
-        return command(index, arg, sim::sd_frame_crc_byte(frame));
-    }
-    // Wake-up, CMD0, and the start-up command of the card's kind until ready.
-    void bring_up(CardType type) {
-        idle_clocks(10);
-        ASSERT_EQ(command(0, 0), 0x01);
-        for (int i = 0; i < 10; ++i) {
-            uint8_t r;
-            if (type == CardType::Mmc) {
-                r = command(1, 0);
-            } else {
-                command(55, 0);
-                r = command(41, 0x40000000);
-            }
-            if (r == 0) {
-                return;
-            }
-        }
-        FAIL() << "card did not come up";
-    }
-};
 
 SdCardConfig of_type(CardType type) {
     SdCardConfig config;

@@ -88,7 +88,7 @@ TEST(Emulator, EveryCrashStopsWithTheAddressAndTheRegisters) {
 // Answers each byte with the byte plus one, so every read tells which byte it belongs to.
 class NextByte : public sim::BusDevice {
   public:
-    uint8_t exchange(uint8_t out, bool) override { return static_cast<uint8_t>(out + 1); }
+    uint8_t exchange(uint8_t out, bool, uint64_t) override { return static_cast<uint8_t>(out + 1); }
 };
 
 TEST(Emulator, Spi2KeepsTheChipsTimeAndBuffers) {
