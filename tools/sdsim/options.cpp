@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <cstdio>
+
 #include "arg_count.h"
 #include "text_format.h"
 #include "tool_error.h"
@@ -44,6 +46,45 @@ uint32_t parse_address(const std::string& text) {
         throw ToolError("--at takes a 32-bit address such as 0x9D008000, not '" + text + "'");
     }
     return static_cast<uint32_t>(*value);
+}
+
+sim::CardProfile parse_card_timing(const std::string& text) {
+    const std::optional<sim::CardProfile> profile = sim::card_profile_named(text);
+    if (!profile) {
+        throw ToolError("--card-timing takes fast, typical or slow, not '" + text + "'");
+    }
+    return *profile;
+}
+
+std::string milliseconds(uint64_t ps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g ms", static_cast<double>(ps) / static_cast<double>(sim::PS_PER_MS));
+    return text;
+}
+
+// The profiles' figures, from the card model itself.
+const char* card_timing_help() {
+    static const std::string text = [] {
+        std::string t = "fast, typical or slow: how long the card takes\n"
+                        "to start up, to find a block to read and to store\n"
+                        "a written one, on the board's clock. Default\n"
+                        "typical, the card a user most likely has, on either\n"
+                        "CPU.\n";
+        for (sim::CardProfile profile : sim::NAMED_CARD_PROFILES) {
+            const sim::CardTiming c = sim::card_timing(profile);
+            std::string line = std::string("  ") + sim::card_profile_name(profile) + ": ";
+            line.resize(11, ' ');
+            t += line + milliseconds(c.start_up_ps) + ", " + milliseconds(c.read_access_ps) + ", " +
+                 milliseconds(c.write_busy_ps);
+            if (c.stall_every != 0) {
+                t += ", and a\n" + std::string(11, ' ') + milliseconds(c.stall_ps) + " stall once in " +
+                     std::to_string(c.stall_every) + " writes";
+            }
+            t += "\n";
+        }
+        return t;
+    }();
+    return text.c_str();
 }
 
 const OptionSpec* find_option(const std::string& name) {
@@ -103,6 +144,8 @@ const std::vector<OptionSpec>& option_table() {
          "write touches and write it back with the new bytes, so\n"
          "that nothing after them becomes 0.\n",
          [](Options& o, const std::string&) { o.keep_rest = true; }},
+        {"--card-timing", "PROFILE", card_timing_help(),
+         [](Options& o, const std::string& v) { o.card_timing = parse_card_timing(v); }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},

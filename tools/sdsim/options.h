@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "card_faults.h"
+#include "card_timing.h"
 
 namespace sdsim {
 
@@ -23,7 +24,8 @@ struct Options {
     std::optional<uint32_t> at;       // --target: its flash address
     bool keep_rest = false;           // write: keep the rest of the last sector
     FaultPlan faults;                 // --fault, on the virtual card
-    bool help = false;                // the whole help, or the command's own when a command is named
+    sim::CardProfile card_timing = sim::CardProfile::Typical;
+    bool help = false; // the whole help, or the command's own when a command is named
     bool version = false;
     std::string command;
     std::vector<std::string> args;
