@@ -4,9 +4,11 @@
 // table and, with --csv FILE, writes the same rows for the chart. Workloads
 // whose every call walks a long cluster chain make fewer calls unless --full
 // is given (the per-call figures stay; the full run takes far longer).
+// --card-timing chooses the card's profile (sim/card_timing.h), typical by default.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,14 +100,25 @@ void print_load_reads(const std::vector<Row>& rows) {
 int main(int argc, char** argv) {
     std::string csv_path;
     bool full = false;
+    sim::CardProfile card_timing = sim::CardProfile::Typical;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--full") {
             full = true;
         } else if (a == "--csv" && i + 1 < argc) {
             csv_path = argv[++i];
+        } else if (a == "--card-timing" || a.rfind("--card-timing=", 0) == 0) {
+            const std::string value = a != "--card-timing" ? a.substr(14) : i + 1 < argc ? argv[++i] : "";
+            const std::optional<sim::CardProfile> profile = sim::card_profile_named(value);
+            if (!profile) {
+                std::fprintf(stderr, "chip_time: --card-timing takes fast, typical or slow, not '%s'\n",
+                             value.c_str());
+                return 2;
+            }
+            card_timing = *profile;
         } else {
-            std::fprintf(stderr, "usage: chip_time [--full] [--csv FILE]\n");
+            std::fprintf(stderr,
+                         "usage: chip_time [--full] [--csv FILE] [--card-timing fast|typical|slow]\n");
             return 2;
         }
     }
@@ -123,11 +136,12 @@ int main(int argc, char** argv) {
         sim::Board board;
         board.set_bus_clock_hz(clock.pbclk_hz());
         const double limit = bus_limit_bytes_per_s(board);
-        std::printf("Time on the chip: the image in the emulator, SYSCLK %.0f MHz, peripheral bus %.0f MHz,\n"
-                    "%u flash wait state; bus limit %.1f kB/s (SPI2BRG %u); kB = 1000 bytes; SDHC card;\n"
-                    "%s counts.\n\n",
-                    clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6,
-                    clock.flash_wait_states, limit / 1e3, SPI2BRG_FAST, full ? "full" : "short-run");
+        std::printf(
+            "Time on the chip: the image in the emulator, SYSCLK %.0f MHz, peripheral bus %.0f MHz,\n"
+            "%u flash wait state; bus limit %.1f kB/s (SPI2BRG %u); kB = 1000 bytes; SDHC card, %s timing;\n"
+            "%s counts.\n\n",
+            clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6, clock.flash_wait_states,
+            limit / 1e3, SPI2BRG_FAST, sim::card_profile_name(card_timing), full ? "full" : "short-run");
         std::printf("%-40s %-8s %6s %9s %10s %8s %10s %8s %7s %8s %8s %6s\n", "workload", "volume", "calls",
                     "payload", "bus bytes", "bus/pay", "time ms", "kB/s", "of bus", "ins/byte", "shifting",
                     "wall");
@@ -141,7 +155,7 @@ int main(int argc, char** argv) {
             bench::fill_volume(volume);
             for (const bench::Workload& w : bench::workloads()) {
                 const auto row_started = std::chrono::steady_clock::now();
-                bench::TimedRig rig(image, volume.image().string());
+                bench::TimedRig rig(image, volume.image().string(), card_timing);
                 w.run(rig, full ? w.full : w.short_run);
                 rig.check_card();
                 rows.push_back({w.name, shape, rig.tally()});

@@ -10,10 +10,18 @@ constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
 // cluster: tens of millions of instructions for one call.
 constexpr uint64_t BUDGET = 500'000'000;
 
+sim::SdCardConfig timed_card(sim::CardProfile profile) {
+    sim::SdCardConfig config;
+    config.timing = sim::card_timing(profile);
+    return config;
+}
+
 } // namespace
 
-TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path)
-    : disk_(sim::DiskImage::open_file(card_path)), card_(disk_), cpu_(image, PLACEMENT, BUDGET) {
+TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path,
+                   sim::CardProfile card_timing)
+    : disk_(sim::DiskImage::open_file(card_path)), card_(disk_, timed_card(card_timing)),
+      cpu_(image, PLACEMENT, BUDGET) {
     board_.attach(&card_, CS_PIN);
     board_.set_chip_select_option(CS_PIN);
 }
