@@ -17,8 +17,8 @@ struct STATE_BLOCK {
     };
     FILINFO fileinfo; // 0xA0: the entry last listed
     uint8_t unused_tail[STATE_WC - 0xB8];
-    uint16_t wc; // 0xF4: owned by the card driver
-    uint8_t unused_after_wc[2];
+    uint16_t wc;        // 0xF4: owned by the card driver
+    uint16_t write_crc; // 0xF6: owned by the card driver
     int32_t append_pos; // 0xF8
     uint32_t card_kind; // 0xFC: owned by the card driver
 };
@@ -29,6 +29,7 @@ static_assert(offsetof(STATE_BLOCK, DIRFS) == 0x80);
 static_assert(offsetof(STATE_BLOCK, DIRFS) + sizeof(DIR) <= 0xA0, "DIRFS must not reach fileinfo");
 static_assert(offsetof(STATE_BLOCK, fileinfo) == 0xA0);
 static_assert(offsetof(STATE_BLOCK, wc) == STATE_WC);
+static_assert(offsetof(STATE_BLOCK, write_crc) == STATE_WRITE_CRC);
 static_assert(offsetof(STATE_BLOCK, append_pos) == STATE_APPEND_POS);
 static_assert(offsetof(STATE_BLOCK, card_kind) == STATE_CARD_KIND);
 static_assert(sizeof(STATE_BLOCK) == STATE_BLOCK_SIZE);

@@ -3,16 +3,9 @@
 #include "fat_layout.h"
 #include "pff.h"
 
-namespace {
-
-// Byte offset of a cluster's entry in the FAT: twice the bytes of an entry
-// are 3, 4 or 8; clst is below 2^28, so nothing wraps.
-uint32_t fat_offset(const FATFS* fs, uint32_t clst) {
-    const uint32_t type = fs->fs_type;
-    return clst * (type == FS_FAT32 ? 8 : type + 2) / 2;
-}
-
-} // namespace
+// Twice the bytes of an entry are 3, 4 or 8; the mount keeps every cluster
+// number below 2^28, so nothing wraps.
+uint32_t fat_offset(uint32_t type, uint32_t clst) { return clst * (type == FS_FAT32 ? 8 : type + 2) / 2; }
 
 // The entry of clst, read into the four bytes at buf; 1 when it cannot be read.
 uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
@@ -22,13 +15,13 @@ uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     // Only fs and clst are kept across the card's reads, everything else is
     // worked out again from them: this stands under the deepest calls.
     buf[0] = buf[1] = buf[2] = buf[3] = 0;
-    uint32_t bc = fat_offset(fs, clst);
+    uint32_t bc = fat_offset(fs->fs_type, clst);
     // Only a 12-bit entry can straddle two sectors; then each half comes from its own.
     const uint32_t first = bc % SECTOR_SIZE == SECTOR_SIZE - 1 ? 1 : (fs->fs_type == FS_FAT32 ? 4 : 2);
     if (disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, bc % SECTOR_SIZE, first) != RES_OK) {
         return 1;
     }
-    bc = fat_offset(fs, clst);
+    bc = fat_offset(fs->fs_type, clst);
     if (bc % SECTOR_SIZE == SECTOR_SIZE - 1 &&
         disk_readp(buf + 1, fs->fatbase + bc / SECTOR_SIZE + 1, 0, 1) != RES_OK) {
         return 1;

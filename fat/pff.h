@@ -53,6 +53,9 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect);
 FRESULT pf_mount(FATFS* fs);
 
 // Cluster chain and sector mapping.
+constexpr uint32_t FAT32_MAX_ENTRIES = 0x0FFFFFF7;
+// Byte offset in the FAT of the entry of cluster clst, for a FAT of that type.
+uint32_t fat_offset(uint32_t type, uint32_t clst);
 uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf);
 uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);

@@ -98,11 +98,6 @@ const std::vector<OptionSpec>& option_table() {
          "0x9D008000); word-aligned, past the host table at\n"
          "0x9D000000 to 0x9D000FFF, inside the 256 KiB of flash.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
-        {"--keep-rest", nullptr,
-         "with write: first read the rest of the last sector the\n"
-         "write touches and write it back with the new bytes, so\n"
-         "that nothing after them becomes 0.\n",
-         [](Options& o, const std::string&) { o.keep_rest = true; }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
@@ -161,9 +156,6 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if ((options.image || options.at) && !options.target) {
         throw ToolError("--image and --at go with --target" + HINT);
-    }
-    if (options.keep_rest && options.command != "write") {
-        throw ToolError("--keep-rest goes with write" + HINT);
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);
