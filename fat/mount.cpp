@@ -138,7 +138,8 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     // The FAT must hold an entry for every cluster, or chains would be read
     // from the sectors after it. A FAT32 entry has 28 bits, which also keeps
     // the entries' byte offsets within 32 bits.
-    if (n_fatent > FAT32_MAX_ENTRIES || (fat_offset(fs_type, n_fatent) + SECTOR_SIZE - 1) / SECTOR_SIZE > fatsz) {
+    if (n_fatent > FAT32_MAX_ENTRIES ||
+        (fat_offset(fs_type, n_fatent) + SECTOR_SIZE - 1) / SECTOR_SIZE > fatsz) {
         return FR_NO_FILESYSTEM;
     }
 
