@@ -139,11 +139,6 @@ const std::vector<OptionSpec>& option_table() {
          "0x9D008000); word-aligned, past the host table at\n"
          "0x9D000000 to 0x9D000FFF, inside the 256 KiB of flash.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
-        {"--keep-rest", nullptr,
-         "with write: first read the rest of the last sector the\n"
-         "write touches and write it back with the new bytes, so\n"
-         "that nothing after them becomes 0.\n",
-         [](Options& o, const std::string&) { o.keep_rest = true; }},
         {"--card-timing", "PROFILE", card_timing_help(),
          [](Options& o, const std::string& v) { o.card_timing = parse_card_timing(v); }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
@@ -204,9 +199,6 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if ((options.image || options.at) && !options.target) {
         throw ToolError("--image and --at go with --target" + HINT);
-    }
-    if (options.keep_rest && options.command != "write") {
-        throw ToolError("--keep-rest goes with write" + HINT);
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);

@@ -22,7 +22,6 @@ struct Options {
     std::optional<std::string> trace; // VCD file of the card bus
     std::optional<std::string> image; // --target: the chip image to run; the built one when absent
     std::optional<uint32_t> at;       // --target: its flash address
-    bool keep_rest = false;           // write: keep the rest of the last sector
     FaultPlan faults;                 // --fault, on the virtual card
     sim::CardProfile card_timing = sim::CardProfile::Typical;
     bool help = false; // the whole help, or the command's own when a command is named
