@@ -91,10 +91,8 @@ Trace run(sim::Cpu& cpu, const std::vector<uint8_t>& card_bytes, sim::CardType t
         const auto sector = image.read_sector(s);
         trace.card.insert(trace.card.end(), sector.begin(), sector.end());
     }
-    // The directory record holds a pointer into the caller's stack, which
-    // differs between the CPUs; the stack itself is not the host's memory.
+    // The stack is not the host's memory.
     trace.ram = board.ram_bytes(0, sim::RAM_STACK_LIMIT);
-    std::fill_n(trace.ram.begin() + sim::RAM_STATE + STATE_DIRFS, STATE_DIRFS_ROOM, 0);
     return trace;
 }
 
