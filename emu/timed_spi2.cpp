@@ -10,6 +10,8 @@ constexpr uint32_t SPITBE = 1u << 3;
 constexpr uint32_t SPIROV = 1u << 6;
 constexpr uint32_t SPIBUSY = 1u << 11;
 constexpr uint32_t IGNROV = 1u << 9;
+constexpr uint32_t ENHBUF = 1u << 16;
+constexpr uint32_t VALID_ONLY_ENHANCED = (1u << 7) | (1u << 5) | (0x1Fu << 16) | (0x1Fu << 24);
 
 } // namespace
 
@@ -65,6 +67,10 @@ void TimedSpi2::write_buffer(uint8_t out) {
 void TimedSpi2::clear_status(uint32_t value) {
     settle();
     rov_ = rov_ && (value & SPIROV);
+}
+
+uint32_t TimedSpi2::invalid_status_bits() const {
+    return (board_.spi2con() & ENHBUF) ? 0 : VALID_ONLY_ENHANCED;
 }
 
 // Switching the peripheral off resets its buffers and flags.

@@ -28,6 +28,9 @@ class TimedSpi2 : public sim::Spi2Timing {
 
     // When the status next changes by itself (a byte completes); 0 when it will not.
     uint64_t next_change_ps() const { return shifting_ ? busy_until_ : 0; }
+    // The SPI2STAT bits the datasheet calls invalid in the buffer mode in force:
+    // in standard mode SRMT, SPIRBE, TXBUFELM and RXBUFELM; none in enhanced mode.
+    uint32_t invalid_status_bits() const;
 
   private:
     void settle();
