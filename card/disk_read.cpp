@@ -5,7 +5,11 @@
 
 namespace {
 
-constexpr uint32_t TOKEN_POLLS = 40000;
+// An SDHC card may take up to 100 ms to start a read block (SD Physical Layer
+// Simplified Specification, read access time). Each poll is one byte on the
+// bus, 48 peripheral clocks at SPI2BRG 2: 2^17 polls last 125.8 ms at a 50 MHz
+// peripheral bus and 157.3 ms at 40 MHz, and longer at any slower clock.
+constexpr uint32_t TOKEN_POLLS = 1u << 17;
 constexpr uint32_t BLOCK_WITH_CRC = 514;
 
 // Waits for the start of the data block; false on a time-out or an error token.
@@ -20,15 +24,20 @@ bool wait_data_token() {
 
 // Clocks the data block and its CRC, keeps `count` bytes from `offset` in
 // `buff`, and checks the CRC over the whole block whatever part is kept:
-// false when a byte arrived changed.
+// false when a byte arrived changed. A full FIFO of bytes is queued first and
+// one more after each byte taken, so the bus keeps shifting while the CPU
+// works on the bytes before, and never more are in flight than the receive
+// FIFO holds.
 bool receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
     uint32_t crc = 0;
-    reg_write(SPI2BUF, 0xFF);
+    for (uint32_t n = 0; n < SPI2_FIFO_BYTES; n++) {
+        reg_write(SPI2BUF, 0xFF);
+    }
     for (uint32_t n = 0; n < BLOCK_WITH_CRC; n++) {
-        if (n != BLOCK_WITH_CRC - 1) {
+        const uint32_t d = take_received();
+        if (n + SPI2_FIFO_BYTES < BLOCK_WITH_CRC) {
             reg_write(SPI2BUF, 0xFF);
         }
-        const uint32_t d = take_received();
         if (n - offset < count) {
             buff[n - offset] = static_cast<uint8_t>(d);
         }

@@ -3,6 +3,7 @@
 #include "hw.h"
 #include "sd_commands.h"
 #include "sfr.h"
+#include "spi_stream.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ uint8_t crc_byte(uint8_t cmd) {
 
 uint8_t xmit_spi(uint8_t d) {
     reg_write(SPI2BUF, d);
-    while ((reg_read(SPI2STAT) & SPI2STAT_SRMT) == 0) {
-    }
-    return static_cast<uint8_t>(reg_read(SPI2BUF));
+    return static_cast<uint8_t>(take_received());
 }
 
 uint8_t rcv_spi() { return xmit_spi(0xFF); }

@@ -35,8 +35,7 @@ enum StatusUse : int32_t {
     ANDI_SRMT_ENHANCED = 7,
 };
 
-constexpr uint32_t SPI2CON_ENHBUF = 1u << 16;
-constexpr uint32_t SPI2STAT_SPIBUSY = 1u << 11;
+constexpr uint32_t SPI2CON_STANDARD = SPI2CON_MASTER_MODE3 & ~SPI2CON_ENHBUF;
 
 void wait_for(uint32_t status_bit) {
     while ((reg_read(SPI2STAT) & status_bit) == 0) {
@@ -49,7 +48,7 @@ void wait_while(uint32_t status_bit) {
 }
 
 void spi_timing(uint8_t* seen) {
-    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    reg_write(SPI2CON, SPI2CON_STANDARD);
     reg_write(SPI2BRG, SPI2BRG_FAST);
     reg_write(SPI2BUF, 0x11);
     wait_for(SPI2STAT_SPIRBF);
@@ -71,8 +70,7 @@ void spi_timing(uint8_t* seen) {
 // exactly the one named, whatever the compiler would have made of it.
 uint32_t examine_status(int32_t use, uint32_t* record) {
     reg_write(SPI2CON, 0); // the buffer mode may change only while SPI2 is off
-    reg_write(SPI2CON,
-              use == ANDI_SRMT_ENHANCED ? SPI2CON_MASTER_MODE3 | SPI2CON_ENHBUF : SPI2CON_MASTER_MODE3);
+    reg_write(SPI2CON, use == ANDI_SRMT_ENHANCED ? SPI2CON_MASTER_MODE3 : SPI2CON_STANDARD);
     uint32_t v = 0;
     if (use == ANDI_SRMT || use == ANDI_SRMT_ENHANCED) {
         asm volatile("lw %0, 0(%1)\n\tandi %0, %0, 0x80" : "=&r"(v) : "r"(SPI2STAT));
@@ -96,7 +94,7 @@ uint32_t examine_status(int32_t use, uint32_t* record) {
 // written while one shifts, and each byte is taken once SPIRBF says it is in.
 void old_block_loop(uint8_t* block) {
     constexpr uint32_t BLOCK_WITH_CRC = 514;
-    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    reg_write(SPI2CON, SPI2CON_STANDARD);
     reg_write(SPI2BRG, SPI2BRG_FAST);
     reg_write(SPI2BUF, 0xFF);
     for (uint32_t n = 0; n < BLOCK_WITH_CRC; n++) {
