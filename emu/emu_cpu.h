@@ -46,14 +46,17 @@ struct SfrAccess {
 class EmuCpu : public sim::Cpu {
   public:
     // A call is stopped as a runaway once it has run this long on the chip's
-    // clock. The longest call the module can make is a start-up on a card that
-    // never gets ready or a write on a card that stays busy, bounded by fixed
-    // waits: the fault matrix puts every call under 11.8 s with 10,000 start-up
-    // attempts 100 us apart, a data token wait of 100 ms and a busy wait of up
-    // to 2 s of 1 ms delays. 60 s leaves room for those waits to grow, for
-    // interrupt loads that stretch the CPU's share of a call several times over
-    // and for host services, and still stops a loop that never ends within a
-    // few seconds of the machine's time whenever the module polls SPI2.
+    // clock. The longest calls the module can make are bounded by its fixed
+    // waits: 10,000 start-up attempts 100 us apart on a card that never gets
+    // ready, a data token wait of 2^17 polls (157 ms at 40 MHz), a busy wait
+    // of 1,024 polls and then 20,000 polls 100 us apart (2 s) on a card that
+    // stays busy; the fault matrix put every call under 11.8 s with the waits
+    // before these. 60 s leaves room for those waits, for interrupt loads that
+    // stretch the CPU's share of a call several times over and for the host
+    // services' time. Every block moves the clock on, so the bound ends any
+    // loop; one that reads an SFR every turn takes about 0.7 s of this
+    // machine's time per second of chip time, and one that polls SPI2STAT for
+    // a status that can never change is stopped at once as a hang.
     static constexpr uint64_t RUNAWAY_PS = 60'000'000'000'000ull;
 
     // Places the image at load_address in flash (word aligned, clear of the host table).

@@ -1,22 +1,17 @@
 #include "interrupt_load.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace emu {
 namespace {
 
 uint32_t parse_microseconds(const std::string& text, const char* what) {
-    if (text.empty() || text.size() > 10) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         throw std::invalid_argument(std::string(what) + " '" + text + "' is not a number of microseconds");
     }
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            throw std::invalid_argument(std::string(what) + " '" + text +
-                                        "' is not a number of microseconds");
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
+    const size_t digits = text.size() - std::min(text.find_first_not_of('0'), text.size());
+    const uint64_t value = digits > 10 ? UINT64_MAX : std::stoull(text);
     if (value == 0 || value > UINT32_MAX) {
         throw std::invalid_argument(std::string(what) + " must be from 1 to " + std::to_string(UINT32_MAX) +
                                     " microseconds, not " + text);

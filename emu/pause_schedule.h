@@ -26,9 +26,7 @@ class PauseSchedule {
     void set_loads(const std::vector<InterruptLoad>& loads, uint64_t now_ps);
     // One pause before the instruction of the next call that has `instructions`
     // instructions of the call before it.
-    void pause_at(uint64_t instructions, uint64_t length_ps) {
-        armed_ = one_shot_ = {instructions, length_ps};
-    }
+    void pause_at(uint64_t instructions, uint64_t length_ps) { one_shot_ = OneShot{instructions, length_ps}; }
     void begin_call() {
         armed_ = one_shot_;
         one_shot_.reset();
