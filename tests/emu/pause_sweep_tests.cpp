@@ -140,6 +140,10 @@ struct Shard {
     int index;
 };
 
+void PrintTo(const Shard& s, std::ostream* out) {
+    *out << (s.mode == MODE_READ ? "read" : "write") << " shard " << s.index;
+}
+
 class PauseSweep : public testing::TestWithParam<Shard> {};
 
 TEST_P(PauseSweep, EveryInstructionOfTheBlockGivesTheSameResultAndReturns) {
