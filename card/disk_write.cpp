@@ -16,27 +16,31 @@ constexpr uint32_t BUSY_POLLS = 1024;
 constexpr uint32_t BUSY_DELAYS = 20000;
 constexpr uint32_t BUSY_DELAY_US = 100;
 
-// Sends `count` bytes of `buff`, or zeros when it is null; what the card
-// sends back is of no use. Up to a full FIFO of bytes is queued ahead of the
-// ones taken back, never more. One copy serves the data and the filler.
+// Sends `count` bytes of `buff`, or zeros when it is null, and carries the
+// block's CRC16 on over them; what the card sends back is of no use. Up to a
+// full FIFO of bytes is queued ahead of the ones taken back, never more. One
+// copy serves the data and the filler.
 [[gnu::noinline]] void send_stream(const uint8_t* buff, uint32_t count) {
+    uint16_t* const crc_word = write_crc();
+    uint32_t crc = *crc_word;
     uint32_t sent = 0;
     for (uint32_t n = 0; n < count; n++) {
         for (; sent < count && sent < n + SPI2_FIFO_BYTES; sent++) {
             reg_write(SPI2BUF, buff ? buff[sent] : 0);
         }
         take_received();
+        crc = crc16_step(crc, buff ? buff[n] : 0);
     }
+    *crc_word = static_cast<uint16_t>(crc);
 }
 
-DRESULT send_data(const uint8_t* buff, uint32_t sc) {
+DRESULT send_data(const uint8_t* buff, uint32_t count) {
     uint16_t* const wc = write_count();
-    uint32_t bc = sc & 0xFFFF;
-    if (bc > *wc) {
-        bc = *wc;
+    if (count > *wc) {
+        count = *wc;
     }
-    *wc = static_cast<uint16_t>(*wc - bc);
-    send_stream(buff, bc);
+    *wc = static_cast<uint16_t>(*wc - count);
+    send_stream(buff, count);
     return RES_OK;
 }
 
@@ -51,6 +55,7 @@ DRESULT start_block(uint32_t sector) {
     xmit_spi(0xFF);
     xmit_spi(DATA_TOKEN);
     *write_count() = 512;
+    *write_crc() = 0;
     return RES_OK;
 }
 
@@ -67,8 +72,11 @@ bool wait_stored() {
 }
 
 DRESULT finish_block() {
-    // The unsent rest of the block goes as zeros, then a CRC the card ignores.
-    send_stream(nullptr, *write_count() + 2u);
+    // The unsent rest of the block goes as zeros, then the block's CRC.
+    send_stream(nullptr, *write_count());
+    const uint32_t crc = *write_crc();
+    xmit_spi(static_cast<uint8_t>(crc >> 8));
+    xmit_spi(static_cast<uint8_t>(crc));
     DRESULT res = RES_ERROR;
     if ((rcv_spi() & 0x1F) == DATA_ACCEPTED && wait_stored()) {
         res = RES_OK;

@@ -29,11 +29,8 @@ const std::vector<CommandHelp>& commands() {
         {"write", R"(  write FILE POS        MODE_OPEN and one MODE_WRITE of all bytes from stdin at POS
                         (-1: at the running write position); prints the position used.
                         Files are written in place: they never grow, and a
-                        write at or past the end writes nothing. The rest of
-                        the last 512-byte sector written becomes 0, unless the
-                        write begins inside a sector and ends in that sector;
-                        with --keep-rest the tool first reads the rest of that
-                        sector and writes it back after the new bytes.
+                        write at or past the end writes nothing. Every byte of
+                        the file outside the ones written keeps its value.
 )"},
         {"load", R"(  load FILE             MODE_LOAD; prints the text the host received: at most
                         51,198 bytes, the load buffer less its two end marks.
@@ -85,8 +82,8 @@ Exit status:
      or unwritable image, unreadable script or text file, stdout full or
      closed), reported in one line on stderr
 
-Where the tool knows that a call lost data (a write past the end, the rest of
-a sector zeroed, a save cut short, lines the host cannot keep, a path over 14
+Where the tool knows that a call lost data (a write past the end, a save cut
+short, lines the host cannot keep, a path over 14
 characters) it adds one line "sdsim: warning: ..." on stderr; the exit status
 stays the module's. The image is opened read-only unless the command writes.
 )";

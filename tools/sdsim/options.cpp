@@ -114,11 +114,6 @@ const std::vector<OptionSpec>& option_table() {
          "the card go on; the first pause falls one period after\n"
          "power-up. Repeatable: each load runs on a timer of its own.\n",
          [](Options& o, const std::string& v) { o.interrupts.push_back(parse_interrupts(v)); }},
-        {"--keep-rest", nullptr,
-         "with write: first read the rest of the last sector the\n"
-         "write touches and write it back with the new bytes, so\n"
-         "that nothing after them becomes 0.\n",
-         [](Options& o, const std::string&) { o.keep_rest = true; }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
@@ -185,9 +180,6 @@ Options parse_options(const std::vector<std::string>& argv) {
         emu::check_cpu_time_left(options.interrupts);
     } catch (const std::invalid_argument& e) {
         throw ToolError(std::string("--interrupts: ") + e.what());
-    }
-    if (options.keep_rest && options.command != "write") {
-        throw ToolError("--keep-rest goes with write" + HINT);
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);

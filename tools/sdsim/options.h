@@ -23,7 +23,6 @@ struct Options {
     std::optional<std::string> image;           // --target: the chip image to run; the built one when absent
     std::optional<uint32_t> at;                 // --target: its flash address
     std::vector<emu::InterruptLoad> interrupts; // --target: the host's interrupt loads
-    bool keep_rest = false;                     // write: keep the rest of the last sector
     FaultPlan faults;                           // --fault, on the virtual card
     bool help = false; // the whole help, or the command's own when a command is named
     bool version = false;
