@@ -5,6 +5,7 @@
 // pause, and must return. Shards split the instructions between processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "chip_images.h"
@@ -24,10 +25,10 @@ constexpr uint64_t PAUSE_PS = 50'000'000; // 50 us: 41 bytes on the bus at SPI2B
 constexpr int FAILURES_SHOWN = 5;
 
 struct Outcome {
-    std::vector<uint8_t> data; // bytes read
+    std::vector<uint8_t> bytes; // read, or the written sector afterwards
     std::vector<uint32_t> written;
-    std::vector<uint8_t> sector; // the written sector afterwards
     std::string console;
+    bool operator==(const Outcome&) const = default;
 };
 
 class SweepRig {
@@ -59,58 +60,53 @@ class SweepRig {
             call.p1 = written_data();
         }
         const sim::Returned r = sim::invoke(board_, cpu_, call);
-        Outcome out{{}, image_.write_log(), {}, board_.console()};
+        Outcome out{{}, image_.write_log(), board_.console()};
         if (mode_ == MODE_READ) {
-            out.data.assign(r.p1.begin(), r.p1.begin() + std::max(r.p4, 0));
+            out.bytes.assign(r.p1.begin(), r.p1.begin() + std::max(r.p4, 0));
         } else if (!out.written.empty()) {
             if (!written_) {
                 written_ = out.written.front();
                 const auto at = original_.begin() + static_cast<std::ptrdiff_t>(*written_ * BLOCK);
                 before_.assign(at, at + BLOCK);
             }
-            out.sector = image_.read_sector(out.written.front());
+            out.bytes = image_.read_sector(out.written.front());
         }
         return out;
     }
 
     // The instructions of the last call from the one that starts the data
-    // block (the byte after its token) to the one that takes its last CRC byte.
+    // block's first byte to the one that takes its last CRC byte.
     std::pair<uint64_t, uint64_t> block_instructions() const {
-        const auto& bus = board_.bus();
-        const std::vector<uint8_t> expected = mode_ == MODE_READ ? read_data() : written_data();
-        size_t token = bus.size();
-        for (size_t k = 0; k + BLOCK < bus.size() && token == bus.size(); ++k) {
-            const bool ours = mode_ == MODE_READ ? bus[k].in == 0xFE : bus[k].out == 0xFE;
-            bool match = ours;
-            for (uint32_t i = 0; match && i < BLOCK; ++i) {
-                match = (mode_ == MODE_READ ? bus[k + 1 + i].in : bus[k + 1 + i].out) == expected[i];
-            }
-            token = match ? k : token;
+        std::vector<uint8_t> bus;
+        for (const sim::BusByte& b : board_.bus()) {
+            bus.push_back(mode_ == MODE_READ ? b.in : b.out);
         }
-        EXPECT_LT(token, bus.size()) << "no data block on the bus";
-        const size_t first_byte = token + 1, last_byte = token + BLOCK + 2;
+        const std::vector<uint8_t> block = expected();
+        const size_t first_byte = static_cast<size_t>(
+            std::search(bus.begin(), bus.end(), block.begin(), block.end()) - bus.begin());
+        const size_t last_byte = first_byte + BLOCK + 1;
         // Bus byte j is the j-th byte written to SPI2BUF, and the j-th read of
         // SPI2BUF from the first write on takes it.
         uint64_t first = 0, last = 0;
         size_t stores = 0, loads = 0;
         for (const emu::SfrAccess& a : cpu_.sfr_accesses()) {
-            if (a.address != SPI2BUF) {
-                continue;
-            }
-            if (a.store && stores++ == first_byte) {
+            if (a.address == SPI2BUF && a.store && stores++ == first_byte) {
                 first = a.instruction;
-            }
-            if (!a.store && stores > 0 && loads++ == last_byte) {
+            } else if (a.address == SPI2BUF && !a.store && stores > 0 && loads++ == last_byte) {
                 last = a.instruction;
             }
         }
         return {first, last};
     }
 
-    emu::EmuCpu& cpu() { return cpu_; }
-    std::vector<uint8_t> read_data() const {
-        return std::vector<uint8_t>(file_.begin() + POSITION, file_.begin() + POSITION + BLOCK);
+    // What a read gives, or what a write leaves in its sector.
+    std::vector<uint8_t> expected() const {
+        return mode_ == MODE_READ
+                   ? std::vector<uint8_t>(file_.begin() + POSITION, file_.begin() + POSITION + BLOCK)
+                   : written_data();
     }
+
+    emu::EmuCpu& cpu() { return cpu_; }
 
   private:
     std::vector<uint8_t> fill() {
@@ -131,10 +127,6 @@ class SweepRig {
     std::vector<uint8_t> before_;
 };
 
-bool same(const Outcome& a, const Outcome& b) {
-    return a.data == b.data && a.written == b.written && a.sector == b.sector && a.console == b.console;
-}
-
 struct Shard {
     int32_t mode;
     int index;
@@ -153,14 +145,10 @@ TEST_P(PauseSweep, EveryInstructionOfTheBlockGivesTheSameResultAndReturns) {
     rig.run();
     const Outcome reference = rig.run();
     const uint64_t length = rig.cpu().last_call().instructions;
-    ASSERT_TRUE(same(rig.run(), reference));
+    ASSERT_EQ(rig.run(), reference);
     ASSERT_EQ(rig.cpu().last_call().instructions, length) << "the call does not repeat itself";
-    if (GetParam().mode == MODE_READ) {
-        ASSERT_EQ(reference.data, rig.read_data());
-    } else {
-        ASSERT_EQ(reference.written.size(), 1u);
-        ASSERT_EQ(reference.sector, rig.written_data());
-    }
+    ASSERT_EQ(reference.bytes, rig.expected());
+    ASSERT_EQ(reference.written.size(), GetParam().mode == MODE_WRITE ? 1u : 0u);
     ASSERT_EQ(reference.console, "");
     const auto [first, last] = rig.block_instructions();
     ASSERT_LT(first, last);
@@ -172,7 +160,7 @@ TEST_P(PauseSweep, EveryInstructionOfTheBlockGivesTheSameResultAndReturns) {
         rig.cpu().pause_at(at, PAUSE_PS);
         try {
             const Outcome paused = rig.run();
-            if (!same(paused, reference)) {
+            if (paused != reference) {
                 ADD_FAILURE() << "a pause at instruction " << at
                               << " changed the result; console: " << paused.console;
                 ++failures;
