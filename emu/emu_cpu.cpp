@@ -11,6 +11,7 @@
 #include "chip_map.h"
 #include "host_services.h"
 #include "ram_layout.h"
+#include "sfr.h"
 #include "status_reads.h"
 
 namespace emu {
@@ -20,10 +21,6 @@ namespace {
 constexpr uint32_t ARG_AREA = 24;
 constexpr uint32_t ENTRY_SP = RAM_BASE + sim::RAM_STACK_TOP - ARG_AREA;
 constexpr uint32_t GARBAGE = 0xDEAD0000;
-
-constexpr uint32_t SPI2STAT_ADDRESS = 0xBF805A10;
-constexpr uint32_t SPI2CON_ENHBUF = 1u << 16;
-constexpr uint32_t SPI2STAT_SPIROV = 1u << 6;
 
 const char* const kRegNames[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3", "t0", "t1", "t2",
                                    "t3",   "t4", "t5", "t6", "t7", "s0", "s1", "s2", "s3", "s4", "s5",
@@ -42,10 +39,11 @@ std::string status_bits(uint32_t bits) {
     static const struct {
         uint32_t mask;
         const char* name;
-    } kFields[] = {
-        {1u << 0, "0 (SPIRBF)"},    {1u << 1, "1 (SPITBF)"},           {1u << 3, "3 (SPITBE)"},
-        {1u << 5, "5 (SPIRBE)"},    {1u << 6, "6 (SPIROV)"},           {1u << 7, "7 (SRMT)"},
-        {1u << 11, "11 (SPIBUSY)"}, {0x1Fu << 16, "20:16 (TXBUFELM)"}, {0x1Fu << 24, "28:24 (RXBUFELM)"}};
+    } kFields[] = {{SPI2STAT_SPIRBF, "0 (SPIRBF)"},        {SPI2STAT_SPITBF, "1 (SPITBF)"},
+                   {SPI2STAT_SPITBE, "3 (SPITBE)"},        {SPI2STAT_SPIRBE, "5 (SPIRBE)"},
+                   {SPI2STAT_SPIROV, "6 (SPIROV)"},        {SPI2STAT_SRMT, "7 (SRMT)"},
+                   {SPI2STAT_SPIBUSY, "11 (SPIBUSY)"},     {SPI2STAT_TXBUFELM, "20:16 (TXBUFELM)"},
+                   {SPI2STAT_RXBUFELM, "28:24 (RXBUFELM)"}};
     std::string text;
     for (const auto& field : kFields) {
         if (bits & field.mask) {
@@ -129,7 +127,7 @@ struct EmuCpu::Hooks {
             return 0;
         }
         const Access* access = cpu.sync_board(address, false);
-        if (address == SPI2STAT_ADDRESS) {
+        if (address == SPI2STAT) {
             cpu.read_status(access);
         }
         return cpu.board_->reg_read(address);
