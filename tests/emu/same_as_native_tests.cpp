@@ -175,6 +175,16 @@ INSTANTIATE_TEST_SUITE_P(
                     CardCase{"Fat12Mmc", volume(12, 1024, 0), sim::CardType::Mmc}),
     [](const auto& info) { return std::string(info.param.name); });
 
+} // namespace
+
+namespace emu {
+void PrintTo(const InterruptLoad& load, std::ostream* out) {
+    *out << load.length_us << " us every " << load.period_us << " us";
+}
+} // namespace emu
+
+namespace {
+
 // From a 1 us pause every 10 us to 10 ms every 20 ms: a block loop that could
 // lose a byte would lose it, and every wait is stretched.
 class SameUnderInterrupts : public testing::TestWithParam<emu::InterruptLoad> {};
