@@ -49,7 +49,9 @@ std::unique_ptr<sim::Cpu> make_cpu(const Options& options) {
     try {
         const std::vector<uint8_t> image = emu::EmuCpu::read_image(path);
         check_placement(at, image.size());
-        return std::make_unique<emu::EmuCpu>(image, at);
+        auto cpu = std::make_unique<emu::EmuCpu>(image, at);
+        cpu->set_interrupts(options.interrupts);
+        return cpu;
     } catch (const emu::EmuFault& e) {
         throw ToolError(std::string("--target: ") + e.what());
     }

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <stdexcept>
+
 #include "arg_count.h"
 #include "text_format.h"
 #include "tool_error.h"
@@ -44,6 +46,14 @@ uint32_t parse_address(const std::string& text) {
         throw ToolError("--at takes a 32-bit address such as 0x9D008000, not '" + text + "'");
     }
     return static_cast<uint32_t>(*value);
+}
+
+emu::InterruptLoad parse_interrupts(const std::string& text) {
+    try {
+        return emu::parse_interrupt_load(text);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(std::string("--interrupts ") + e.what());
+    }
 }
 
 const OptionSpec* find_option(const std::string& name) {
@@ -98,6 +108,12 @@ const std::vector<OptionSpec>& option_table() {
          "0x9D008000); word-aligned, past the host table at\n"
          "0x9D000000 to 0x9D000FFF, inside the 256 KiB of flash.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
+        {"--interrupts", "PERIOD_US:LENGTH_US",
+         "with --target: the host's interrupts hold the CPU for\n"
+         "LENGTH_US microseconds every PERIOD_US, while SPI2 and\n"
+         "the card go on; the first pause falls one period after\n"
+         "power-up. Repeatable: each load runs on a timer of its own.\n",
+         [](Options& o, const std::string& v) { o.interrupts.push_back(parse_interrupts(v)); }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
@@ -156,6 +172,14 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if ((options.image || options.at) && !options.target) {
         throw ToolError("--image and --at go with --target" + HINT);
+    }
+    if (!options.interrupts.empty() && !options.target) {
+        throw ToolError("--interrupts goes with --target: the native build keeps no time" + HINT);
+    }
+    try {
+        emu::check_cpu_time_left(options.interrupts);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(std::string("--interrupts: ") + e.what());
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);
