@@ -85,7 +85,7 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         // The file that a load or a save works on is opened here, as for
         // MODE_OPEN: the open's deep calls then stand on main's frame alone.
         if (IMAGE_GROWS && (named == MODE_CREATE || named == MODE_SAVE)) {
-            open_or_create(sb, name);
+            open_or_create(sb, name, named == MODE_CREATE);
         } else if (IMAGE_GROWS && named == MODE_DELETE) {
             delete_named(sb, name);
         } else if (named != MODE_OPENDIR) {

@@ -23,16 +23,29 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    fs->org_clust = get_clust(fs, dir);
-    fs->fsize = ld_dword(dir + DIR_FILE_SIZE);
+    open_file(fs, get_clust(fs, dir), ld_dword(dir + DIR_FILE_SIZE));
+    return FR_OK;
+}
+
+void open_file(FATFS* fs, uint32_t first, uint32_t size) {
+    fs->org_clust = first;
+    fs->fsize = size;
     fs->fptr = 0;
-    // Of the chain only its first cluster is known yet.
+    forget_chain(fs);
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    // Where its entry is, for the size a growing file gets.
+    const DIR* const walk = &scratch_of(fs)->walk;
+    fs->dir_sect = walk->sect;
+    fs->dir_index = static_cast<uint8_t>(walk->index % ENTRIES_PER_SECTOR);
+#endif
+    fs->flag = FLAG_OPEN;
+}
+
+void forget_chain(FATFS* fs) {
     fs->head_last = 0;
     fs->run_first = 0;
     fs->run_last = 0;
     fs->run_clust = fs->org_clust;
-    fs->flag = FLAG_OPEN;
-    return FR_OK;
 }
 
 FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {

@@ -159,8 +159,8 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
     fs->n_fats = static_cast<uint8_t>(nfats);
     fs->fat_size = fatsz;
-    // The free count to mark unknown at the first change of the FAT: a
-    // sector of the reserved area after the boot record, or none.
+    // FSInfo, whose free count follows the FAT's changes: a sector of the
+    // reserved area after the boot record, or none.
     const uint32_t fsinfo = buf[BPB_FSINFO];
     fs->fsinfo = fat32 && fsinfo != 0 && fsinfo < rsvd ? bsect + fsinfo : 0;
 #endif

@@ -34,7 +34,7 @@ struct FATFS {
     // Kept only where files grow.
     uint32_t dir_sect; // open file: the sector of its directory entry
     uint32_t fat_size; // sectors of one FAT
-    uint32_t fsinfo;   // FAT32's FSInfo sector while its free count is still to be marked unknown, else 0
+    uint32_t fsinfo;   // FAT32's FSInfo sector, 0 for none
 };
 static_assert(sizeof(FATFS) == 80, "FATFS fills 0x50 to 0x9F of the state block");
 
@@ -108,9 +108,30 @@ FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path);
 
 // The open file.
 FRESULT pf_open(FATFS* fs, const char* path);
+// Makes the file that starts at cluster `first` and has `size` bytes the open
+// file, at 0, with only its first cluster known of its chain.
+void open_file(FATFS* fs, uint32_t first, uint32_t size);
+// Of the open file's chain, only its first cluster is known from here on.
+void forget_chain(FATFS* fs);
 FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br);
 FRESULT pf_lseek(FATFS* fs, uint32_t ofs);
 FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw);
+
+// Making, growing, shrinking and removing files (only in the image that does;
+// `block` is the 512 bytes the caller lends for the FAT and directory sectors).
+// Opens the file at `path`; one that does not exist yet is opened empty, and
+// pf_commit later puts its entry in its directory.
+FRESULT pf_make(FATFS* fs, const char* path);
+// Writes the open file's size and first cluster into its entry.
+FRESULT pf_commit(FATFS* fs, uint8_t* block);
+// Links clusters for `size` bytes to the open file's chain; the size is the
+// file's from here on, but its entry gets it only at pf_commit.
+FRESULT pf_grow(FATFS* fs, uint32_t size, uint8_t* block);
+// The open file becomes `size` bytes long, smaller than now: its entry first,
+// then the clusters past that end go back.
+FRESULT pf_shrink(FATFS* fs, uint32_t size, uint8_t* block);
+// Removes the file at `path`, never a directory or a read-only file.
+FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block);
 
 // Directory listing.
 FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path);

@@ -38,6 +38,7 @@ constexpr uint32_t KIND_BLOCK = 8;
 
 // Open-file state bits of FATFS.flag.
 constexpr uint8_t FLAG_OPEN = 0x01;
+constexpr uint8_t FLAG_UNBORN = 0x02; // open, but its entry is still to be put in its directory
 constexpr uint8_t FLAG_WRITING = 0x40;
 
 // Command numbers of the entry point.
