@@ -90,13 +90,18 @@ const std::vector<OptionSpec>& option_table() {
          "Value Change Dump, with the chip's timing under --target.\n",
          [](Options& o, const std::string& v) { o.trace = v; }},
         {"--image", "FILE",
-         "with --target: the chip image to run (a flat binary like\n"
-         "build/target/sdcard.bin, exactly the bytes you program).\n",
+         "with --target: the chip image to run, the very file you\n"
+         "program: Intel HEX (build/target/sdcard.ihex; its\n"
+         "addresses place the image) or a flat binary\n"
+         "(build/target/sdcard.bin, placed by --at).\n",
          [](Options& o, const std::string& v) { o.image = v; }},
         {"--at", "ADDRESS",
-         "with --target: the flash address to run it at (default\n"
-         "0x9D008000); word-aligned, past the host table at\n"
-         "0x9D000000 to 0x9D000FFF, inside the 256 KiB of flash.\n",
+         "with --target: the flash address to run the image at:\n"
+         "word-aligned, 0x9D001000 to 0x9D03FFFF (KSEG0) or\n"
+         "0xBD001000 to 0xBD03FFFF (KSEG1, the same flash),\n"
+         "with the whole image inside flash; the rule the build\n"
+         "keeps for SDCARD_LOAD_ADDRESS. Default 0x9D008000 for\n"
+         "a binary; for Intel HEX it must agree with the file.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
         {"--keep-rest", nullptr,
          "with write: first read the rest of the last sector the\n"
