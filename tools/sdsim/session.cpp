@@ -86,6 +86,11 @@ Session::~Session() {
 
 void Session::warn(const std::string& text) { console_ << "sdsim: warning: " << text << '\n'; }
 
+void Session::lost(const std::string& text) {
+    lost_data_ = true;
+    console_ << "sdsim: data lost: " << text << '\n';
+}
+
 sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     // Logs would otherwise grow with every byte on the bus for the whole run.
     board_.clear_logs();
@@ -107,7 +112,9 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     result.messages = board_.console();
     if (!result.messages.empty()) {
         printed_any_ = true;
-        console_ << result.messages << std::flush;
+        if (echo_messages_) {
+            console_ << result.messages << std::flush;
+        }
     }
     // Once, at the first mount, beside whatever the module made of the volume.
     const bool mounts = call.mode == MODE_OPEN || call.mode == MODE_OPENDIR || call.mode == MODE_LOAD ||
@@ -170,20 +177,24 @@ void Session::warn_long_path(const std::string& name) {
     }
 }
 
-void Session::warn_lost_write(int32_t pos, uint32_t count) {
+// Whether any of the bytes reached the file, saying what did not.
+bool Session::check_write(int32_t pos, uint32_t count) {
     const std::optional<uint32_t> size = open_file_size();
-    if (!size || count == 0 || pos < 0) {
-        return;
+    if (!size || pos < 0) {
+        return false;
     }
     const uint32_t start = static_cast<uint32_t>(pos);
+    if (count == 0) {
+        return true;
+    }
     if (start >= *size) {
-        warn("the write at " + std::to_string(start) + " wrote nothing: the file is " +
+        lost("the write at " + std::to_string(start) + " wrote nothing: the file is " +
              std::to_string(*size) + " bytes long and never grows");
-        return;
+        return false;
     }
     const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{start} + count, *size));
     if (end - start < count) {
-        warn("only " + std::to_string(end - start) + " of " + std::to_string(count) +
+        lost("only " + std::to_string(end - start) + " of " + std::to_string(count) +
              " bytes were written: the file is " + std::to_string(*size) + " bytes long and never grows");
     }
     // A write that begins and ends inside one sector keeps the rest of it.
@@ -194,6 +205,7 @@ void Session::warn_lost_write(int32_t pos, uint32_t count) {
         warn("bytes " + std::to_string(end) + " to " + std::to_string(zeroed_end - 1) +
              " of the file are now 0 (the rest of the sector; write --keep-rest keeps them)");
     }
+    return true;
 }
 
 void Session::warn_loaded_text(const std::string& name, const std::string& text) {
@@ -217,17 +229,30 @@ void Session::warn_loaded_text(const std::string& name, const std::string& text)
     }
 }
 
-void Session::warn_cut_save(const std::string& name) {
+void Session::check_save(const std::string& name) {
     const std::optional<uint32_t> size = open_file_size();
     if (!size) {
         return;
     }
     uint64_t text = 2; // the end marks
-    for (const std::string& line : board_.program_lines()) {
-        text += std::min(line.size(), HOST_MAX_LINE) + 2;
+    size_t long_lines = 0, first_long = 0;
+    const std::vector<std::string>& lines = board_.program_lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        text += std::min(lines[i].size(), HOST_MAX_LINE) + 2;
+        if (lines[i].size() > HOST_MAX_LINE && long_lines++ == 0) {
+            first_long = i;
+        }
+    }
+    if (long_lines > 0) {
+        const std::string more = long_lines == 1 ? ""
+                                                 : ", and " + std::to_string(long_lines - 1) + " more over " +
+                                                       std::to_string(HOST_MAX_LINE);
+        lost("line " + std::to_string(first_long + 1) + " of the program has " +
+             std::to_string(lines[first_long].size()) + " characters" + more + "; the host lists at most " +
+             std::to_string(HOST_MAX_LINE) + " of a line, so " + name + " got only those");
     }
     if (text > *size) {
-        warn("the program's " + std::to_string(text) + " bytes do not fit " + name + " (" +
+        lost("the program's " + std::to_string(text) + " bytes do not fit " + name + " (" +
              std::to_string(*size) + " bytes): the last " + std::to_string(text - *size) +
              " were cut and the program's end marks are missing");
     }
@@ -275,11 +300,11 @@ CallResult Session::write(int32_t pos, const std::vector<uint8_t>& data) {
     }
     p1.insert(p1.end(), data.begin(), data.end());
     CallResult result;
+    const bool file_open = open_file_size().has_value();
     const sim::Returned r = invoke({MODE_WRITE, p1, pos, count, 0}, result);
     result.value = r.p2;
-    if (result.messages.empty()) {
-        warn_lost_write(result.value, static_cast<uint32_t>(count));
-    }
+    result.wrote =
+        file_open && result.messages.empty() && check_write(result.value, static_cast<uint32_t>(count));
     return result;
 }
 
@@ -326,7 +351,7 @@ CallResult Session::save(const std::string& name) {
              " got only the end marks");
     }
     if (result.messages.empty()) {
-        warn_cut_save(name);
+        check_save(name);
     }
     return result;
 }

@@ -166,13 +166,17 @@ void run_command(Session& session, const Options& options, const PreparedCommand
         const int32_t pos = parse_int32(a[1], "POS");
         const std::vector<uint8_t> data =
             options.keep_rest ? with_rest_of_sector(session, pos, prepared.input) : prepared.input;
-        out << session.write(pos, data).value << "\n";
+        const CallResult r = session.write(pos, data);
+        if (r.wrote) {
+            out << r.value << "\n";
+        }
     } else if (c == "load") {
         put(out, session.load(a[0]).data);
     } else if (c == "save") {
         session.set_program(prepared.lines);
         session.save(a[0]);
     } else if (c == "run") {
+        session.echo_messages(false); // each call's messages are in its result line
         run_script(session, parse_script(prepared.script), out);
     }
 }
