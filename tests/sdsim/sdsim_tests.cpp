@@ -32,7 +32,7 @@ TEST(SdsimUsage, HelpDescribesEveryCommandOptionAndExitStatus) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     for (const char* word :
-         {"ls [DIR]", "cat FILE", "read FILE POS COUNT", "write FILE POS", "load FILE",
+         {"ls [-l] [DIR]", "cat FILE", "read FILE POS COUNT", "write FILE POS", "load FILE",
           "save FILE [TEXTFILE]", "run SCRIPT", "setcs PIN", "opendir", "readdir", "call MODE", "--card",
           "--kind", "--package", "--target", "Exit status", "demo.img"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;

@@ -16,9 +16,11 @@ struct CommandHelp {
 
 const std::vector<CommandHelp>& commands() {
     static const std::vector<CommandHelp> table = {
-        {"ls", R"(  ls [DIR]              MODE_OPENDIR, then MODE_READDIR until the end; one entry
+        {"ls", R"(  ls [-l] [DIR]         MODE_OPENDIR, then MODE_READDIR until the end; one entry
                         per line as the module returns it ("<Dir>DATA", "README.TXT").
-                        No DIR or "/" lists the root directory.
+                        No DIR or "/" lists the root directory. With -l, each
+                        line starts with the entry's size and ends with its
+                        long name, where it has one.
 )"},
         {"cat", R"(  cat FILE              MODE_OPEN, then raw MODE_READs of 512 bytes from the
                         running position; the bytes go to stdout.
@@ -113,7 +115,8 @@ constexpr size_t HELP_COLUMN = 24;
 std::string options_section() {
     std::string text = "\nOptions (--NAME VALUE or --NAME=VALUE; -- ends the options):\n";
     for (const OptionSpec& row : option_table()) {
-        std::string head = std::string("  ") + (row.name == std::string("--help") ? "-h, " : "") + row.name;
+        const std::string alias = short_form(row.name);
+        std::string head = "  " + (alias.empty() ? "" : alias + ", ") + row.name;
         if (row.value != nullptr) {
             head += std::string(" ") + row.value;
         }

@@ -46,6 +46,21 @@ uint32_t parse_address(const std::string& text) {
     return static_cast<uint32_t>(*value);
 }
 
+const std::vector<std::pair<std::string, std::string>>& short_forms() {
+    static const std::vector<std::pair<std::string, std::string>> forms = {{"-h", "--help"},
+                                                                           {"-l", "--long"}};
+    return forms;
+}
+
+std::string long_form(const std::string& word) {
+    for (const auto& [short_name, name] : short_forms()) {
+        if (word == short_name) {
+            return name;
+        }
+    }
+    return word;
+}
+
 const OptionSpec* find_option(const std::string& name) {
     for (const OptionSpec& row : option_table()) {
         if (name == row.name) {
@@ -108,6 +123,11 @@ const std::vector<OptionSpec>& option_table() {
          "write touches and write it back with the new bytes, so\n"
          "that nothing after them becomes 0.\n",
          [](Options& o, const std::string&) { o.keep_rest = true; }},
+        {"--long", nullptr,
+         "with ls: each entry's size and, beside the 8.3 name,\n"
+         "its long name where it has one (the tool reads them\n"
+         "from the image itself; the module lists 8.3 names).\n",
+         [](Options& o, const std::string&) { o.long_listing = true; }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
@@ -115,6 +135,15 @@ const std::vector<OptionSpec>& option_table() {
          [](Options& o, const std::string&) { o.help = true; }},
     };
     return table;
+}
+
+std::string short_form(const std::string& name) {
+    for (const auto& [short_name, long_name] : short_forms()) {
+        if (name == long_name) {
+            return short_name;
+        }
+    }
+    return "";
 }
 
 Options parse_options(const std::vector<std::string>& argv) {
@@ -132,7 +161,7 @@ Options parse_options(const std::vector<std::string>& argv) {
             continue;
         }
         const size_t equals = a.find('=');
-        const std::string name = a == "-h" ? "--help" : a.substr(0, equals);
+        const std::string name = long_form(a.substr(0, equals));
         const OptionSpec* row = find_option(name);
         if (row == nullptr) {
             throw ToolError("unknown option " + name + HINT);
@@ -169,6 +198,9 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if (options.keep_rest && options.command != "write") {
         throw ToolError("--keep-rest goes with write" + HINT);
+    }
+    if (options.long_listing && options.command != "ls") {
+        throw ToolError("--long goes with ls" + HINT);
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);

@@ -22,6 +22,7 @@ struct Options {
     std::optional<std::string> image; // --target: the chip image to run; the built one when absent
     std::optional<uint32_t> at;       // --target: its flash address
     bool keep_rest = false;           // write: keep the rest of the last sector
+    bool long_listing = false;        // ls: sizes and long names
     FaultPlan faults;                 // --fault, on the virtual card
     bool help = false;                // the whole help, or the command's own when a command is named
     bool version = false;
@@ -38,6 +39,9 @@ struct OptionSpec {
     void (*apply)(Options& options, const std::string& value);
 };
 const std::vector<OptionSpec>& option_table();
+
+// The one-letter form of an option ("-l" for "--long"), or "" when it has none.
+std::string short_form(const std::string& name);
 
 // Throws ToolError for anything it cannot take.
 Options parse_options(const std::vector<std::string>& argv);

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cpu_factory.h"
+#include "fat_listing.h"
 #include "sdtypes.h"
 #include "state.h"
 #include "tool_error.h"
@@ -177,6 +178,17 @@ void Session::warn_long_path(const std::string& name) {
     }
 }
 
+// The module takes 8.3 names only; a name it did not find may be the long name of one.
+void Session::note_long_name(const std::string& name, const CallResult& result) {
+    if (result.messages.find("No File") == std::string::npos) {
+        return;
+    }
+    if (const std::optional<std::string> short_path = short_path_for(image_, name)) {
+        console_ << "sdsim: note: \"" << name << "\" is the long name of " << *short_path
+                 << "; the module takes 8.3 names\n";
+    }
+}
+
 // Whether any of the bytes reached the file, saying what did not.
 bool Session::check_write(int32_t pos, uint32_t count) {
     const std::optional<uint32_t> size = open_file_size();
@@ -272,6 +284,7 @@ CallResult Session::open(const std::string& name) {
     CallResult result;
     invoke({MODE_OPEN, name_string(name), 0, 0, 0}, result);
     warn_long_path(name);
+    note_long_name(name, result);
     return result;
 }
 
@@ -317,6 +330,7 @@ CallResult Session::opendir(const std::string& name) {
     CallResult result;
     invoke({MODE_OPENDIR, name_string(dir), 0, 0, 0}, result);
     warn_long_path(dir);
+    note_long_name(dir, result);
     return result;
 }
 
@@ -333,6 +347,7 @@ CallResult Session::load(const std::string& name) {
     CallResult result;
     invoke({MODE_LOAD, name_string(name), 0, 0, 0}, result);
     warn_long_path(name);
+    note_long_name(name, result);
     program_given_ = true;
     if (!board_.loaded_programs().empty()) {
         const std::string& text = board_.loaded_programs().back();
@@ -346,6 +361,7 @@ CallResult Session::save(const std::string& name) {
     CallResult result;
     invoke({MODE_SAVE, name_string(name), 0, 0, 0}, result);
     warn_long_path(name);
+    note_long_name(name, result);
     if (!program_given_) {
         warn("save before any load or program text: the host's program is empty, so " + name +
              " got only the end marks");

@@ -60,6 +60,9 @@ class Session {
     // The open file's size as the module holds it; nothing when no file is open.
     std::optional<uint32_t> open_file_size() const;
 
+    // The card image as the tool reads it itself (fat_listing.h).
+    const sim::DiskImage& image() const { return image_; }
+
     bool printed_any() const { return printed_any_; }
     // Whether a call lost or skipped data the user gave (each loss said in one line).
     bool lost_data() const { return lost_data_; }
@@ -71,6 +74,7 @@ class Session {
     void warn(const std::string& text);
     void lost(const std::string& text);
     void warn_long_path(const std::string& name);
+    void note_long_name(const std::string& name, const CallResult& result);
     bool check_write(int32_t pos, uint32_t count);
     void warn_loaded_text(const std::string& name, const std::string& text);
     void check_save(const std::string& name);
