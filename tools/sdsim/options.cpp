@@ -80,8 +80,9 @@ bool is_option(const std::string& word) {
 const std::vector<OptionSpec>& option_table() {
     static const std::vector<OptionSpec> table = {
         {"--card", "IMAGE",
-         "the card image (a FAT volume, whole or partitioned);\n"
-         "writes go into the file. Without it, the demo card is\n"
+         "the card image (a FAT volume, whole or partitioned), or\n"
+         "a block device: a card in a reader, e.g. /dev/sdb;\n"
+         "writes go into it. Without it, the demo card is\n"
          "used, created on first use with mkfs.fat and mcopy at\n"
          "$SDSIM_DEMO_CARD, else $XDG_CACHE_HOME/sdsim/demo.img,\n"
          "else ~/.cache/sdsim/demo.img (delete it to start afresh).\n",
