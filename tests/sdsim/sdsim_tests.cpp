@@ -266,6 +266,29 @@ TEST(SdsimTrace, CatOfASmallFileDecodesToTheSameBytesOnBothBackEnds) {
     EXPECT_EQ(mosi[0], mosi[1]);
 }
 
+// Only the calls asked for, from time 0: the read of call 2 without the start-up of call 1.
+TEST(SdsimTrace, TraceCallsKeepsOnlyThoseCalls) {
+    ScratchDir dir;
+    const auto mosi = [&](const std::string& args) {
+        const Outcome r = sdsim(dir, "--trace bus.vcd " + args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return testsupport::run("sigrok-cli -I vcd -i " + testsupport::quote(dir.file("bus.vcd").string()) +
+                                " -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=1:cpha=1 -A spi=mosi-data");
+    };
+    const std::string whole = mosi("cat DATA/NUMS.TXT");
+    const std::string second = mosi("--trace-calls 2-2 cat DATA/NUMS.TXT");
+    EXPECT_NE(whole.find("spi-1: 40"), std::string::npos) << "CMD0 of the mount";
+    EXPECT_EQ(second.find("spi-1: 40"), std::string::npos);
+    EXPECT_NE(second.find("spi-1: 51"), std::string::npos) << "CMD17";
+    EXPECT_LT(second.size() * 3, whole.size());
+    EXPECT_EQ(mosi("--trace-calls=1-99 cat DATA/NUMS.TXT"), whole);
+    for (const char* range : {"0-2", "3-2", "x", "2-", "-3"}) {
+        expect_tool_error(sdsim(dir, std::string("--trace bus.vcd --trace-calls ") + range + " ls"),
+                          "--trace-calls");
+    }
+    expect_tool_error(sdsim(dir, "--trace-calls 1-2 ls"), "--trace-calls goes with --trace");
+}
+
 TEST(SdsimTrace, AnUnwritablePathIsAToolErrorBeforeAnyModuleCall) {
     ScratchDir dir;
     expect_tool_error(sdsim(dir, "--trace no/such/dir/bus.vcd cat HELLO.TXT"), "No such file or directory");

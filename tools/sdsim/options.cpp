@@ -61,6 +61,19 @@ std::string long_form(const std::string& word) {
     return word;
 }
 
+// "FIRST-LAST" or "N", calls counted from 1.
+std::pair<int, int> parse_call_range(const std::string& text) {
+    const size_t dash = text.find('-');
+    const std::optional<uint64_t> first = parse_unsigned(text.substr(0, dash), 10);
+    const std::optional<uint64_t> last =
+        dash == std::string::npos ? first : parse_unsigned(text.substr(dash + 1), 10);
+    if (!first || !last || *first == 0 || *first > *last || *last > INT32_MAX) {
+        throw ToolError("--trace-calls takes FIRST-LAST, calls numbered from 1 (e.g. 2-5), not '" + text +
+                        "'");
+    }
+    return {static_cast<int>(*first), static_cast<int>(*last)};
+}
+
 const OptionSpec* find_option(const std::string& name) {
     for (const OptionSpec& row : option_table()) {
         if (name == row.name) {
@@ -105,6 +118,15 @@ const std::vector<OptionSpec>& option_table() {
          "write the card bus (cs, sck, mosi, miso) to FILE as a\n"
          "Value Change Dump, with the chip's timing under --target.\n",
          [](Options& o, const std::string& v) { o.trace = v; }},
+        {"--trace-calls", "FIRST-LAST",
+         "with --trace: trace only module calls FIRST to LAST\n"
+         "(or one call N), so a long run's dump stays small.\n"
+         "Calls are numbered from 1 in the order sdsim makes them:\n"
+         "ls: 1 opendir, 2 on readdir; cat: 1 open, 2 on one read\n"
+         "of 512 bytes each; read, write: 1 open, 2 the read or\n"
+         "write (write --keep-rest: 2 its read, 3 the write);\n"
+         "load, save: 1; run: one call per step.\n",
+         [](Options& o, const std::string& v) { o.trace_calls = parse_call_range(v); }},
         {"--image", "FILE",
          "with --target: the chip image to run, the very file you\n"
          "program: Intel HEX (build/target/sdcard.ihex; its\n"
@@ -193,6 +215,9 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if (options.command.empty()) {
         throw ToolError("no command given" + HINT);
+    }
+    if (options.trace_calls && !options.trace) {
+        throw ToolError("--trace-calls goes with --trace" + HINT);
     }
     if ((options.image || options.at) && !options.target) {
         throw ToolError("--image and --at go with --target" + HINT);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "card_faults.h"
@@ -18,7 +19,8 @@ struct Options {
     CardKind kind = CardKind::Sdhc;
     int package = 28;
     bool target = false;
-    std::optional<std::string> trace; // VCD file of the card bus
+    std::optional<std::string> trace;               // VCD file of the card bus
+    std::optional<std::pair<int, int>> trace_calls; // --trace only these module calls, from 1
     std::optional<std::string> image; // --target: the chip image to run; the built one when absent
     std::optional<uint32_t> at;       // --target: its flash address
     bool keep_rest = false;           // write: keep the rest of the last sector

@@ -57,7 +57,8 @@ uint32_t max_transfer() { return sim::RAM_P1_SIZE; }
 Session::Session(const std::string& image_path, const Options& options, bool writable, std::ostream& console)
     : image_path_(image_path), image_(open_image(image_path, writable)),
       card_(image_, card_config(options.kind, options.faults)), cpu_(make_cpu(options)), console_(console),
-      volume_problem_(volume_problem(image_)), fault_plan_(options.faults) {
+      volume_problem_(volume_problem(image_)), fault_plan_(options.faults),
+      trace_calls_(options.trace_calls) {
     board_.set_devid(options.package == 44 ? sim::DEVID_44PIN : sim::DEVID_28PIN);
     board_.attach(fault_plan_.no_card ? nullptr : &card_, CARD_CS_PIN);
     board_.set_chip_select_option(CARD_CS_PIN);
@@ -78,7 +79,7 @@ Session::~Session() {
     }
     if (trace_) {
         try {
-            trace_->finish(board_.now_ps());
+            trace_->finish(trace_calls_ ? traced_until_ps_ : board_.now_ps());
         } catch (const std::runtime_error& e) {
             std::cerr << "sdsim: " << e.what() << '\n';
         }
@@ -96,18 +97,25 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     // Logs would otherwise grow with every byte on the bus for the whole run.
     board_.clear_logs();
     card_.clear_logs();
+    const int number = calls_ + 1;
+    const bool traced =
+        trace_ && (!trace_calls_ || (number >= trace_calls_->first && number <= trace_calls_->second));
+    if (traced && trace_calls_ && number == trace_calls_->first) {
+        trace_->start_at(board_.now_ps());
+    }
     sim::Returned returned{};
     try {
         returned = sim::invoke(board_, *cpu_, call);
     } catch (const std::exception&) {
         // The bus up to a fault belongs in the trace too.
-        if (trace_) {
+        if (traced) {
             trace_->add(board_);
         }
         throw;
     }
-    if (trace_) {
+    if (traced) {
         trace_->add(board_);
+        traced_until_ps_ = board_.now_ps();
     }
     note_fault(call.mode);
     result.messages = board_.console();

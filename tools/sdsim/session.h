@@ -96,7 +96,9 @@ class Session {
     std::unique_ptr<sim::VcdTrace> trace_;
     FaultPlan fault_plan_;
     int calls_ = 0;
-    std::optional<std::string> fault_fired_; // where a --fault first acted
+    std::optional<std::string> fault_fired_;         // where a --fault first acted
+    std::optional<std::pair<int, int>> trace_calls_; // the calls --trace records; all when absent
+    uint64_t traced_until_ps_ = 0;                   // the end of the last call traced
 };
 
 // Largest data a single read or write can move: the size of the argument buffer.
