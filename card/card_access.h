@@ -27,6 +27,9 @@ inline uint32_t* card_kind_word() {
 // Data bytes the card still expects in the block being written.
 inline uint16_t* write_count() { return reinterpret_cast<uint16_t*>(host_state_block() + STATE_WC); }
 
+// CRC16 of the bytes of that block sent so far.
+inline uint16_t* write_crc() { return reinterpret_cast<uint16_t*>(host_state_block() + STATE_WRITE_CRC); }
+
 // What send_block_cmd answers for a sector the card cannot address: above
 // every response byte, so no answer of the card can be taken for it.
 constexpr uint32_t NOT_ADDRESSABLE = 0x100;

@@ -55,6 +55,10 @@ uint32_t start_card() {
     if (!wait_ready(ty)) {
         return 0;
     }
+    // From here on the card refuses a command frame or a written block that a
+    // flipped bit has changed, instead of acting on it. A card too old to know
+    // CMD59 refuses it and checks nothing: its answer is of no consequence.
+    send_cmd(CMD59, 1);
     if (ty == KIND_SD2) {
         if (send_cmd(CMD58, 0) != 0) {
             return 0;

@@ -15,5 +15,13 @@ uint32_t send_cmd(uint8_t cmd, uint32_t arg);
 uint32_t send_any_cmd(uint8_t cmd, uint32_t arg);
 
 DSTATUS disk_initialize();
-DRESULT disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count);
+// Reads `count` bytes from `offset` of a sector into `buff`; the result is a
+// DRESULT. With read_run(width) added to `count` (width 2 or 4) a successful
+// result holds, from bit READ_RUN_SHIFT up, the number of width-byte
+// little-endian words that follow the kept ones in the sector and go on
+// counting up by one from the last kept word: what a FAT sector tells of the
+// clusters after an entry, read while the block streams by anyway.
+constexpr uint32_t READ_RUN_SHIFT = 16;
+constexpr uint32_t read_run(uint32_t width) { return width << READ_RUN_SHIFT; }
+uint32_t disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count);
 DRESULT disk_writep(const uint8_t* buff, uint32_t sc);

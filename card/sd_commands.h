@@ -12,6 +12,7 @@ constexpr uint8_t CMD17 = 0x51;  // read single block
 constexpr uint8_t CMD24 = 0x58;  // write single block
 constexpr uint8_t CMD55 = 0x77;  // application command follows
 constexpr uint8_t CMD58 = 0x7A;  // read OCR
+constexpr uint8_t CMD59 = 0x7B;  // CRC checking on or off
 constexpr uint8_t ACMD41 = 0xE9; // SD: start initialisation
 constexpr uint8_t APP_COMMAND = 0x80;
 

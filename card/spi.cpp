@@ -3,31 +3,31 @@
 #include "hw.h"
 #include "sd_commands.h"
 #include "sfr.h"
+#include "spi_stream.h"
 
 namespace {
 
 constexpr uint32_t RESPONSE_TRIES = 10;
 
-// The CRC byte follows from the command byte alone: CMD0 and CMD8 are only
-// ever sent with the arguments these bytes are valid for, and the card checks
-// no other CRC in SPI mode.
-uint8_t crc_byte(uint8_t cmd) {
-    if (cmd == CMD0) {
-        return 0x95;
+// One byte into the CRC7 of a command frame (polynomial x^7 + x^3 + 1), kept
+// in bits 7..1 so that the frame's last byte is the CRC with the end bit set.
+uint32_t crc7_step(uint32_t crc, uint32_t d) {
+    for (uint32_t bit = 0; bit < 8; bit++) {
+        const uint32_t in = (crc ^ d) & 0x80;
+        crc = (crc << 1) & 0xFE;
+        if (in != 0) {
+            crc ^= 0x12;
+        }
+        d <<= 1;
     }
-    if (cmd == CMD8) {
-        return 0x87;
-    }
-    return 0x01;
+    return crc;
 }
 
 } // namespace
 
 uint8_t xmit_spi(uint8_t d) {
     reg_write(SPI2BUF, d);
-    while ((reg_read(SPI2STAT) & SPI2STAT_SRMT) == 0) {
-    }
-    return static_cast<uint8_t>(reg_read(SPI2BUF));
+    return static_cast<uint8_t>(take_received());
 }
 
 uint8_t rcv_spi() { return xmit_spi(0xFF); }
@@ -47,12 +47,20 @@ uint32_t send_cmd(uint8_t cmd, uint32_t arg) {
     card_pin(PIN_DRIVE_LOW);
     rcv_spi();
 
-    xmit_spi(cmd);
-    for (uint32_t shift = 32; shift != 0;) {
-        shift -= 8;
-        xmit_spi(static_cast<uint8_t>(arg >> shift));
+    // The command byte, the argument's bytes from the top, then the CRC: a card
+    // that checks it (after CMD59, and always for CMD0 and CMD8) refuses a
+    // frame changed on the way.
+    uint32_t crc = 0;
+    uint32_t d = cmd;
+    for (uint32_t shift = 32;; shift -= 8) {
+        xmit_spi(static_cast<uint8_t>(d));
+        crc = crc7_step(crc, d);
+        if (shift == 0) {
+            break;
+        }
+        d = (arg >> (shift - 8)) & 0xFF;
     }
-    xmit_spi(crc_byte(cmd));
+    xmit_spi(static_cast<uint8_t>(crc | 1));
 
     uint32_t res;
     uint32_t n = RESPONSE_TRIES;

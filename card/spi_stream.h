@@ -1,8 +1,9 @@
-// Helpers of the block loops, which keep SPI2 shifting without a pause: the
-// next byte is written while the one before it still shifts, so it waits in
-// the transmit buffer (standard buffer mode), and each received byte is taken
-// as soon as it is complete, before the next one is, so the receive buffer
-// never overflows.
+// Helpers of the byte exchange and the block loops. SPI2 runs with its
+// enhanced buffer: the master clocks only bytes that were written, and each
+// received byte waits in a 16-byte receive FIFO until it is read. A loop that
+// never has more bytes written and not yet read than that FIFO holds can be
+// stopped between any two instructions for any time (a host interrupt) and
+// lose nothing: the clock just stops once the transmit FIFO is empty.
 #pragma once
 
 #include <stdint.h>
@@ -10,8 +11,10 @@
 #include "hw.h"
 #include "sfr.h"
 
+// Waits for the next received byte and takes it. It always comes: every byte
+// this waits for was written, and none can have been discarded.
 [[gnu::always_inline]] inline uint32_t take_received() {
-    while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBF) == 0) {
+    while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBE) != 0) {
     }
     return reg_read(SPI2BUF) & 0xFF;
 }

@@ -63,7 +63,7 @@ void bus_setup(STATE_BLOCK* sb) {
     set_pps_field(SDI2R);
     set_pps_field(RPB13R);
     reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
-    reg_write(SPI2CON2, SPI2CON2_IGNORE_ERRORS);
+    reg_write(SPI2CON2, SPI2CON2_ERROR_EVENTS);
     sb->append_pos = 0;
     errstring(pf_mount(&sb->FatFs));
 }

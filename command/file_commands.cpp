@@ -1,5 +1,6 @@
 // Reading and writing the open file: counted strings below 256 bytes, raw
-// buffers from 256 on, and writes at any position turned into whole-sector writes.
+// buffers from 256 on, and writes at any position turned into whole-sector
+// writes that keep every byte outside the data.
 #include "commands.h"
 #include "host.h"
 
@@ -39,43 +40,54 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
     if (*p2 < 0) {
         *p2 = sb->append_pos;
     }
-    const uint32_t count = static_cast<uint32_t>(*p3);
+    uint32_t count = static_cast<uint32_t>(*p3);
     sb->append_pos = static_cast<int32_t>(static_cast<uint32_t>(sb->append_pos) + count);
-
-    const uint32_t pos = static_cast<uint32_t>(*p2);
-    // The seek below would clip such a position to the file's end and the
-    // write would then land earlier in the file than asked for.
-    if ((fs->flag & FLAG_OPEN) != 0 && pos >= fs->fsize) {
-        return;
-    }
-    const uint32_t secstart = pos & ~SECTOR_OFFSET_MASK;
-    const uint32_t secoffset = pos & SECTOR_OFFSET_MASK;
-    seek_reported(fs, secstart);
-
     const uint8_t* s = *p3 < STRING_FORM_LIMIT ? p1 + 1 : p1;
-    uint32_t rest = count; // bytes written straight from the caller's data
-    if (secoffset != 0) {
-        // The layer below writes whole sectors from their start, so the bytes
-        // around the new data in their first sector are read and written back
-        // with it. The seek back goes to pos, inside the sector just read: the
-        // file stays in its cluster and the write starts from the head of that
-        // sector without walking the chain again (a seek to the sector's head,
-        // at a cluster boundary, would walk it from the first cluster).
-        uint8_t* const p = host_alloc(SECTOR_SIZE);
-        const uint32_t got = read_reported(fs, p, SECTOR_SIZE);
-        seek_reported(fs, pos);
-        const uint32_t here = count < SECTOR_SIZE - secoffset ? count : SECTOR_SIZE - secoffset;
-        for (uint32_t i = 0; i < here; ++i) {
-            p[secoffset + i] = s[i];
+
+    uint32_t pos = static_cast<uint32_t>(*p2);
+    if ((fs->flag & FLAG_OPEN) != 0) {
+        // The seek below would clip such a position to the file's end and the
+        // write would then land earlier in the file than asked for.
+        if (pos >= fs->fsize) {
+            return;
         }
-        write_reported(fs, p, got);
-        s += here;
-        rest = count - here;
+        if (count > fs->fsize - pos) {
+            count = fs->fsize - pos;
+        }
     }
-    // An aligned write always goes through here, even of no bytes at all, so
-    // each step reports as before.
-    if (secoffset == 0 || rest != 0) {
-        write_reported(fs, s, rest);
+    seek_reported(fs, pos & ~SECTOR_OFFSET_MASK);
+
+    // The layer below writes whole sectors from their start and fills an
+    // unfinished one with zeros, so a sector that the data covers only in part
+    // is read first and written back whole, changed only where the data lies:
+    // the bytes the caller did not name keep their values. The seek back goes
+    // to a position inside the sector just read, so the file stays in its
+    // cluster and the write restarts at the sector's head without walking the
+    // chain again. Sectors the data covers whole go straight from the caller.
+    uint8_t* sector = nullptr;
+    while (count != 0 && (fs->flag & FLAG_OPEN) != 0) {
+        const uint32_t offset = pos & SECTOR_OFFSET_MASK;
+        uint32_t piece = SECTOR_SIZE - offset;
+        if (piece > count) {
+            piece = count;
+        }
+        if (piece == SECTOR_SIZE) {
+            piece = count & ~SECTOR_OFFSET_MASK;
+            write_reported(fs, s, piece);
+        } else {
+            if (sector == nullptr) {
+                sector = host_alloc(SECTOR_SIZE);
+            }
+            const uint32_t got = read_reported(fs, sector, SECTOR_SIZE);
+            seek_reported(fs, offset != 0 ? pos : pos + piece);
+            for (uint32_t i = 0; i < piece; ++i) {
+                sector[offset + i] = s[i];
+            }
+            write_reported(fs, sector, got);
+        }
+        pos += piece;
+        s += piece;
+        count -= piece;
     }
     write_reported(fs, nullptr, 0);
 }

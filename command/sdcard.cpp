@@ -35,9 +35,17 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     // may share it.
     volatile int32_t* const command = mode;
 
-    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
-    reg_write(SPI2CON2, SPI2CON2_IGNORE_ERRORS);
+    // The buffer mode may change only while SPI2 is off, and switching it off
+    // empties both FIFOs of whatever another user of SPI2 left in them. A byte
+    // still unread after that is taken here, so that no byte of before the
+    // call can be taken for the card's.
+    reg_write(SPI2CON, 0);
+    reg_write(SPI2CON2, SPI2CON2_ERROR_EVENTS);
     reg_write(SPI2BRG, SPI2BRG_FAST);
+    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBE) == 0) {
+        reg_read(SPI2BUF);
+    }
 
     STATE_BLOCK* const sb = state_block();
 

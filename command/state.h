@@ -9,26 +9,27 @@
 #include "state_offsets.h"
 
 struct STATE_BLOCK {
-    uint8_t unused_head[0x50];
-    FATFS FatFs;   // 0x50: mounted volume and open file
-    union {        // DIR holds a pointer: 20 bytes on the chip, more on the PC
-        DIR DIRFS; // 0x80: the directory being listed
-        uint8_t dirfs_room[0xA0 - 0x80];
-    };
+    uint8_t unused_head[STATE_FATFS];
+    FATFS FatFs; // 0x50: mounted volume and open file
+    uint8_t unused_after_fatfs[STATE_FILEINFO - STATE_FATFS - sizeof(FATFS)];
     FILINFO fileinfo; // 0xA0: the entry last listed
-    uint8_t unused_tail[STATE_WC - 0xB8];
-    uint16_t wc; // 0xF4: owned by the card driver
-    uint8_t unused_after_wc[2];
+    union {           // DIR holds a pointer: 20 bytes on the chip, more on the PC
+        DIR DIRFS;    // 0xB8: the directory being listed
+        uint8_t dirfs_room[STATE_DIRFS_ROOM];
+    };
+    uint8_t unused_tail[STATE_WC - STATE_DIRFS - STATE_DIRFS_ROOM];
+    uint16_t wc;        // 0xF4: owned by the card driver
+    uint16_t write_crc; // 0xF6: owned by the card driver
     int32_t append_pos; // 0xF8
     uint32_t card_kind; // 0xFC: owned by the card driver
 };
 
-static_assert(offsetof(STATE_BLOCK, FatFs) == 0x50);
-static_assert(offsetof(STATE_BLOCK, FatFs) + sizeof(FATFS) == 0x80);
-static_assert(offsetof(STATE_BLOCK, DIRFS) == 0x80);
-static_assert(offsetof(STATE_BLOCK, DIRFS) + sizeof(DIR) <= 0xA0, "DIRFS must not reach fileinfo");
-static_assert(offsetof(STATE_BLOCK, fileinfo) == 0xA0);
+static_assert(offsetof(STATE_BLOCK, FatFs) == STATE_FATFS);
+static_assert(offsetof(STATE_BLOCK, fileinfo) == STATE_FILEINFO);
+static_assert(offsetof(STATE_BLOCK, DIRFS) == STATE_DIRFS);
+static_assert(sizeof(DIR) <= STATE_DIRFS_ROOM);
 static_assert(offsetof(STATE_BLOCK, wc) == STATE_WC);
+static_assert(offsetof(STATE_BLOCK, write_crc) == STATE_WRITE_CRC);
 static_assert(offsetof(STATE_BLOCK, append_pos) == STATE_APPEND_POS);
 static_assert(offsetof(STATE_BLOCK, card_kind) == STATE_CARD_KIND);
 static_assert(sizeof(STATE_BLOCK) == STATE_BLOCK_SIZE);

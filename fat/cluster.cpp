@@ -1,20 +1,15 @@
-// FAT entries and the cluster-to-sector map.
+// FAT entries, the walk along a chain, and the cluster-to-sector map.
 #include "diskio.h"
 #include "fat_layout.h"
 #include "pff.h"
 
-namespace {
-
-// Byte offset of a cluster's entry in the FAT: twice the bytes of an entry
-// are 3, 4 or 8; clst is below 2^28, so nothing wraps.
-uint32_t fat_offset(const FATFS* fs, uint32_t clst) {
-    const uint32_t type = fs->fs_type;
-    return clst * (type == FS_FAT32 ? 8 : type + 2) / 2;
-}
-
-} // namespace
+// Twice the bytes of an entry are 3, 4 or 8; the mount keeps every cluster
+// number below 2^28, so nothing wraps.
+uint32_t fat_offset(uint32_t type, uint32_t clst) { return clst * (type == FS_FAT32 ? 8 : type + 2) / 2; }
 
 // The entry of clst, read into the four bytes at buf; 1 when it cannot be read.
+// While the FAT sector streams by, the entries after it that count up from it
+// are counted into fs->fat_run (none on FAT12, whose entries share bytes).
 uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     if (clst < 2 || clst >= fs->n_fatent) {
         return 1;
@@ -22,13 +17,20 @@ uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     // Only fs and clst are kept across the card's reads, everything else is
     // worked out again from them: this stands under the deepest calls.
     buf[0] = buf[1] = buf[2] = buf[3] = 0;
-    uint32_t bc = fat_offset(fs, clst);
+    uint32_t bc = fat_offset(fs->fs_type, clst);
     // Only a 12-bit entry can straddle two sectors; then each half comes from its own.
-    const uint32_t first = bc % SECTOR_SIZE == SECTOR_SIZE - 1 ? 1 : (fs->fs_type == FS_FAT32 ? 4 : 2);
-    if (disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, bc % SECTOR_SIZE, first) != RES_OK) {
+    uint32_t first = fs->fs_type == FS_FAT32 ? 4 : 2;
+    if (fs->fs_type == FS_FAT12) {
+        first = bc % SECTOR_SIZE == SECTOR_SIZE - 1 ? 1 : 2;
+    } else {
+        first |= read_run(first);
+    }
+    const uint32_t got = disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, bc % SECTOR_SIZE, first);
+    if ((got & 0xFF) != RES_OK) {
         return 1;
     }
-    bc = fat_offset(fs, clst);
+    fs->fat_run = got >> READ_RUN_SHIFT;
+    bc = fat_offset(fs->fs_type, clst);
     if (bc % SECTOR_SIZE == SECTOR_SIZE - 1 &&
         disk_readp(buf + 1, fs->fatbase + bc / SECTOR_SIZE + 1, 0, 1) != RES_OK) {
         return 1;
@@ -42,16 +44,18 @@ uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
 
 // A corrupt FAT can link a chain back into itself; followed blindly, a seek or
 // a lookup would run for hours. `at` is the sector offset of `clst` within its
-// file or directory. Brent's check: fs->mark takes the cluster at offset 0 and
-// at every power-of-two offset, and meeting it again further on is a loop,
-// caught within about three times the loop and its lead-in. A chain without a
-// loop is no longer than the FAT, so no walk goes past its entry count. The
-// file and the listing share the mark: a walk that takes it over can only be
-// refused where two chains share a cluster, which is itself corruption, and
-// hands it back at its next power of two.
+// file or directory, growing along a walk (by more than a cluster where a
+// known straight line is skipped). Brent's check: fs->mark takes the cluster
+// whenever `at` has doubled since the last one taken (or a new walk starts),
+// and meeting it again further on is a loop, caught within about three times
+// the loop and its lead-in. A chain without a loop is no longer than the FAT,
+// so no walk goes past its entry count. The file and the listing share the
+// mark: a walk that takes it over can only be refused where two chains share
+// a cluster, which is itself corruption, and hands it back when `at` doubles.
 [[gnu::noinline]] uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at) {
-    if ((at & (at - 1)) == 0) {
+    if (at >= 2 * fs->mark_at || at < fs->mark_at) {
         fs->mark = clst;
+        fs->mark_at = at + 1;
     } else if (clst == fs->mark) {
         return 1;
     }
@@ -62,6 +66,53 @@ uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     // whose address is taken lives in the slot its caller's frame keeps for
     // it, so the walk's deepest frame needs no buffer of its own.
     return get_fat(fs, clst, reinterpret_cast<uint8_t*>(&at));
+}
+
+// What is known of the open file's chain is two straight lines: clusters 0 to
+// head_last of the file are org_clust and the ones after it, and clusters
+// run_first to run_last are run_clust and the ones after it. The second
+// always holds the cluster the file stands in. A cluster on a line is found
+// by arithmetic; any other is reached by walking from the end of the nearest
+// line before it, each FAT read adding the line it shows.
+uint32_t cluster_at(FATFS* fs, uint32_t index) {
+    for (;;) {
+        if (index <= fs->head_last) {
+            fs->run_first = 0;
+            fs->run_last = fs->head_last;
+            fs->run_clust = fs->org_clust;
+        }
+        if (fs->run_first <= index) {
+            const uint32_t along = index - fs->run_first;
+            const uint32_t end = fs->run_last - fs->run_first;
+            const uint32_t clst = fs->run_clust + (along < end ? along : end);
+            if (along <= end) {
+                return clst;
+            }
+            // On from the line's last cluster.
+            const uint32_t last = fs->run_last;
+            const uint32_t next = chain_next(fs, clst, last * fs->csize);
+            if (next < 2) {
+                return next;
+            }
+            if (next == clst + 1) {
+                fs->run_first = last;
+                fs->run_clust = clst;
+                fs->run_last = last + 1 + fs->fat_run;
+                if (last == fs->head_last && clst == fs->org_clust + last) {
+                    fs->head_last = fs->run_last;
+                }
+            } else {
+                fs->run_first = last + 1;
+                fs->run_clust = next;
+                fs->run_last = last + 1;
+            }
+        } else {
+            // Before the line the file stands on: back to the file's head line.
+            fs->run_first = 0;
+            fs->run_last = fs->head_last;
+            fs->run_clust = fs->org_clust;
+        }
+    }
 }
 
 [[gnu::noinline]] uint32_t clust2sect(FATFS* fs, uint32_t clst) {

@@ -28,6 +28,11 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     fs->org_clust = get_clust(fs, dir);
     fs->fsize = ld_dword(dir + DIR_FILE_SIZE);
     fs->fptr = 0;
+    // Of the chain only its first cluster is known yet.
+    fs->head_last = 0;
+    fs->run_first = 0;
+    fs->run_last = 0;
+    fs->run_clust = fs->org_clust;
     fs->flag = FLAG_OPEN;
     return FR_OK;
 }
@@ -46,13 +51,20 @@ FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
     if (ofs > fs->fsize) {
         ofs = fs->fsize;
     }
-    // Forward, or back within the cluster fptr stands in: on from that
-    // cluster's head (at fptr 0 there is none: the head wraps to the top).
-    // Otherwise from the file's start. The chain is stepped as a read steps
-    // it, so a seek reads the FAT entries of the clusters it crosses only.
-    const uint32_t bcs = static_cast<uint32_t>(fs->csize) * SECTOR_SIZE;
-    const uint32_t head = (fs->fptr - 1) & ~(bcs - 1);
-    fs->fptr = ofs > head ? head : 0;
-    uint32_t skipped = 0;
-    return transfer(fs, nullptr, ofs - fs->fptr, &skipped, Transfer::Skip);
+    fs->fptr = ofs;
+    if (ofs == 0) {
+        return FR_OK; // curr_clust is not used at 0
+    }
+    // curr_clust holds byte ofs - 1, whose cluster is found from what is
+    // known of the chain; dsect the sector of byte ofs, in the same cluster
+    // whenever it is used (ofs inside a sector).
+    const uint32_t clst = cluster_at(fs, (ofs - 1) / SECTOR_SIZE / fs->csize);
+    const uint32_t sect = clust2sect(fs, clst);
+    if (clst < 2 || sect == 0) {
+        fs->flag = 0;
+        return FR_DISK_ERR;
+    }
+    fs->curr_clust = clst;
+    fs->dsect = sect + ((ofs / SECTOR_SIZE) & (fs->csize - 1u));
+    return FR_OK;
 }

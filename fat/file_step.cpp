@@ -18,9 +18,7 @@ FRESULT fail(FATFS* fs) {
 bool enter_sector(FATFS* fs, bool cluster_known) {
     const uint8_t cs = static_cast<uint8_t>((fs->fptr / SECTOR_SIZE) & (fs->csize - 1u));
     if (cs == 0 && !cluster_known) {
-        const uint32_t clst = fs->fptr == 0
-                                  ? fs->org_clust
-                                  : chain_next(fs, fs->curr_clust, fs->fptr / SECTOR_SIZE - fs->csize);
+        const uint32_t clst = cluster_at(fs, fs->fptr / SECTOR_SIZE / fs->csize);
         if (clst < 2) {
             return false;
         }
@@ -37,7 +35,7 @@ bool enter_sector(FATFS* fs, bool cluster_known) {
 
 } // namespace
 
-FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer direction) {
+[[gnu::noinline]] FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer direction) {
     const bool writing = direction == Transfer::Write;
     *done = 0;
     if (!fs) {
@@ -57,14 +55,13 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer dir
     // Nowhere to put the bytes, or nothing to take them from (the sector
     // stream would take a null source for the start of another sector):
     // refused before the card moves, and the file ends as on any disk error.
-    if (!p && direction != Transfer::Skip) {
+    if (!p) {
         return fail(fs);
     }
 
-    // A skip from a cluster's head stands in curr_clust already. Without a
-    // sector in progress, writing starts at the head of the sector holding
-    // fptr; that sector lies in curr_clust, so its cluster is known.
-    bool cluster_known = direction == Transfer::Skip && fs->fptr != 0;
+    // Without a sector in progress, writing starts at the head of the sector
+    // holding fptr; that sector lies in curr_clust, so its cluster is known.
+    bool cluster_known = false;
     if (writing && !(fs->flag & FLAG_WRITING) && fs->fptr % SECTOR_SIZE != 0) {
         fs->fptr &= ~(SECTOR_SIZE - 1);
         cluster_known = true;
@@ -88,12 +85,10 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer dir
         if (cnt > n) {
             cnt = n;
         }
-        if (p) { // not a skip
-            if ((writing ? disk_writep(p, cnt) : disk_readp(p, fs->dsect, ofs, cnt)) != RES_OK) {
-                return fail(fs);
-            }
-            p += cnt;
+        if ((writing ? uint32_t{disk_writep(p, cnt)} : disk_readp(p, fs->dsect, ofs, cnt)) != RES_OK) {
+            return fail(fs);
         }
+        p += cnt;
         fs->fptr += cnt;
         *done += cnt;
         if (writing && fs->fptr % SECTOR_SIZE == 0) {

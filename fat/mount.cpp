@@ -106,6 +106,11 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     const uint16_t n_rootdir = ld_word(buf + BPB_ROOT_ENT_CNT);
     const uint32_t rootsects = (n_rootdir + ENTRIES_PER_SECTOR - 1) / ENTRIES_PER_SECTOR;
 
+    // Every sector of the volume must have a 32-bit number: past that, sector
+    // arithmetic would wrap onto the card's first sectors.
+    if (tsect > ~bsect) {
+        return FR_NO_FILESYSTEM;
+    }
     // The system area must fit in the volume; checked piecewise so that no sum wraps.
     if (nfats != 0 && fatsz > tsect / nfats) {
         return FR_NO_FILESYSTEM;
@@ -128,6 +133,13 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     // without one would have its data area begin on its root directory, a
     // FAT32 one with one would have it begin past its first clusters.
     if ((fs_type == FS_FAT32) != fat32 || (n_rootdir == 0) != fat32) {
+        return FR_NO_FILESYSTEM;
+    }
+    // The FAT must hold an entry for every cluster, or chains would be read
+    // from the sectors after it. A FAT32 entry has 28 bits, which also keeps
+    // the entries' byte offsets within 32 bits.
+    if (n_fatent > FAT32_MAX_ENTRIES ||
+        (fat_offset(fs_type, n_fatent) + SECTOR_SIZE - 1) / SECTOR_SIZE > fatsz) {
         return FR_NO_FILESYSTEM;
     }
 

@@ -21,10 +21,17 @@ struct FATFS {
     uint32_t org_clust;  // open file: first cluster
     uint32_t curr_clust; // open file: cluster holding byte fptr - 1
     uint32_t dsect;      // open file: sector holding byte fptr
-    uint32_t mark;       // cycle check of the chain walked last (chain_next)
+    uint32_t mark;       // cycle check of the chain walked last (chain_next): the cluster taken
+    uint32_t mark_at;    // and its sector offset + 1
+    // What is known of the open file's chain (cluster_at): two straight lines.
+    uint32_t head_last; // its clusters 0 to head_last are org_clust, org_clust + 1, ...
+    uint32_t run_first; // its clusters run_first to run_last are run_clust, run_clust + 1, ...
+    uint32_t run_last;
+    uint32_t run_clust;
+    uint32_t fat_run; // entries after the one get_fat read last that count up from it
 };
-static_assert(sizeof(FATFS) == 48, "FATFS is 48 bytes");
-static_assert(__builtin_offsetof(FATFS, dsect) == 40, "dsect is the last word");
+static_assert(sizeof(FATFS) == 72, "FATFS is 72 bytes");
+static_assert(__builtin_offsetof(FATFS, fat_run) == 68, "fat_run is the last word");
 
 struct DIR {
     uint16_t index;  // current entry within the directory
@@ -53,8 +60,13 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect);
 FRESULT pf_mount(FATFS* fs);
 
 // Cluster chain and sector mapping.
+constexpr uint32_t FAT32_MAX_ENTRIES = 0x0FFFFFF7;
+// Byte offset in the FAT of the entry of cluster clst, for a FAT of that type.
+uint32_t fat_offset(uint32_t type, uint32_t clst);
 uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf);
 uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
+// The cluster of the open file's cluster `index` (0 is org_clust); below 2 when the chain is broken.
+uint32_t cluster_at(FATFS* fs, uint32_t index);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);
 uint32_t get_clust(FATFS* fs, const uint8_t* dir);
 

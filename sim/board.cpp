@@ -67,17 +67,16 @@ uint32_t Board::reg_read(uint32_t address) {
         if (spi_timing_ != nullptr) {
             return spi_timing_->status();
         }
-        // Exchanges complete at once, so the shift register always reads empty.
-        return (rbf_ ? SPI2STAT_SPIRBF : 0) | SPI2STAT_SRMT | (1u << 3);
+        return instant_status();
     case SPI2BUF: {
         if (spi_timing_ != nullptr) {
             return spi_timing_->read_buffer();
         }
-        const uint8_t taken = rx_;
-        rbf_ = rx_next_full_;
-        rx_ = rx_next_;
-        rx_next_full_ = false;
-        return taken;
+        if (!rx_.empty()) {
+            rx_last_ = rx_.front();
+            rx_.pop_front();
+        }
+        return rx_last_;
     }
     case DEVID: return devid_;
     case SDI2R: return sdi2r_;
@@ -91,8 +90,13 @@ void Board::reg_write(uint32_t address, uint32_t value) {
     switch (address) {
     case SPI2CON:
         spi2con_ = value;
-        if (spi_timing_ != nullptr && !(value & SPI2CON_ON)) {
-            spi_timing_->switched_off();
+        if (!(value & SPI2CON_ON)) {
+            // Switched off, SPI2 empties its buffers.
+            rx_.clear();
+            rov_ = false;
+            if (spi_timing_ != nullptr) {
+                spi_timing_->switched_off();
+            }
         }
         break;
     case SPI2CON2: spi2con2_ = value; break;
@@ -101,6 +105,7 @@ void Board::reg_write(uint32_t address, uint32_t value) {
         if (spi_timing_ != nullptr) {
             spi_timing_->clear_status(value);
         }
+        rov_ = rov_ && (value & SPI2STAT_SPIROV) != 0;
         break;
     case SPI2BUF:
         // SPI2 exchanges only while it is switched on as bus master.
@@ -110,17 +115,18 @@ void Board::reg_write(uint32_t address, uint32_t value) {
         if (spi_timing_ != nullptr) {
             spi_timing_->write_buffer(static_cast<uint8_t>(value));
         } else {
-            // A byte sent while the last one received is still unread is the
-            // chip's byte waiting in the transmit buffer: here it completes at
-            // once and is read after that one, as if the program always took each
-            // byte in time. A third is lost, as the chip's overflow would lose it.
+            // Bytes complete at once. With the enhanced buffer the receive FIFO
+            // holds 16 of them. In standard buffer mode a byte sent while the last
+            // one received is still unread is the chip's byte waiting in the
+            // transmit buffer: it is read after that one, as if the program
+            // always took each byte in time. Past that a byte is lost, as the
+            // chip's overflow would lose it.
             const uint8_t in = exchange(static_cast<uint8_t>(value));
-            if (!rbf_) {
-                rx_ = in;
-                rbf_ = true;
-            } else if (!rx_next_full_) {
-                rx_next_ = in;
-                rx_next_full_ = true;
+            const size_t room = (spi2con_ & SPI2CON_ENHBUF) ? SPI2_FIFO_BYTES : 2;
+            if (rx_.size() < room) {
+                rx_.push_back(in);
+            } else {
+                rov_ = true;
             }
         }
         break;
@@ -129,6 +135,20 @@ void Board::reg_write(uint32_t address, uint32_t value) {
     case RPB13R: rpb13r_ = value; break;
     default: faults_.push_back("write of unmodelled register " + hex(address)); break;
     }
+}
+
+// Exchanges complete at once, so the shift register and the transmit buffer
+// always read empty.
+uint32_t Board::instant_status() const {
+    uint32_t s = SPI2STAT_SPITBE | SPI2STAT_SRMT | (rov_ ? SPI2STAT_SPIROV : 0);
+    if (spi2con_ & SPI2CON_ENHBUF) {
+        s |= rx_.empty() ? SPI2STAT_SPIRBE : 0;
+        s |= rx_.size() == SPI2_FIFO_BYTES ? SPI2STAT_SPIRBF : 0;
+        s |= static_cast<uint32_t>(rx_.size()) << 24;
+    } else {
+        s |= rx_.empty() ? 0 : SPI2STAT_SPIRBF;
+    }
+    return s;
 }
 
 // ---------------------------------------------------------------- card bus

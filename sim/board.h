@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,14 +147,15 @@ class Board {
 
   private:
     uint8_t exchange(uint8_t out);
+    uint32_t instant_status() const;
 
     std::vector<uint8_t> ram_;
     uint32_t spi2con_ = 0, spi2con2_ = 0, spi2brg_ = 0, sdi2r_ = 0, rpb13r_ = 0;
     uint32_t devid_ = 0x10000000 | DEVID_28PIN;
-    uint8_t rx_ = 0;
-    bool rbf_ = false;
-    uint8_t rx_next_ = 0;
-    bool rx_next_full_ = false; // received behind an unread byte
+    // SPI2 of the native build: received bytes not yet read, the last one read.
+    std::deque<uint8_t> rx_;
+    uint8_t rx_last_ = 0;
+    bool rov_ = false;
     std::vector<RegWrite> reg_writes_;
     std::vector<std::string> faults_;
 

@@ -328,6 +328,7 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
         }
         app_next_ = true;
         return {r1};
+    case 59: return {r1}; // CRC checking on or off: the model does not check yet
     case 58: {
         uint8_t ocr0 = 0x00;
         if (state_ == State::Ready) {

@@ -15,7 +15,10 @@ using sim::Call;
 using sim::NativeCpu;
 using sim::PinCall;
 
-std::vector<sim::RegWrite> entry_writes() { return {{SPI2CON, 0x8060}, {SPI2CON2, 0x0C00}, {SPI2BRG, 2}}; }
+// SPI2 switched off first: the buffer mode may change only then.
+std::vector<sim::RegWrite> entry_writes() {
+    return {{SPI2CON, 0}, {SPI2CON2, 0x0C00}, {SPI2BRG, 2}, {SPI2CON, 0x18060}};
+}
 
 bool same_writes(const std::vector<sim::RegWrite>& a, const std::vector<sim::RegWrite>& b) {
     if (a.size() != b.size())

@@ -3,6 +3,7 @@
 
 #include "card_rig.h"
 #include "diskio.h"
+#include "sd_crc.h"
 
 namespace {
 
@@ -32,15 +33,15 @@ TEST(Frame, CommandBytesCrcAndTenResponseBytesWhenNothingAnswers) {
         EXPECT_FALSE(board.bus()[i].cs_high) << i; // left selected for the caller
     }
 
-    // The CRC byte follows the command byte alone; the argument goes big-endian.
-    for (auto [cmd, arg, crc] :
-         {std::tuple{0x48, 0x12345678u, 0x87}, {0x51, 0xA00u, 0x01}, {0x40, 7u, 0x95}}) {
+    // The argument goes big-endian, and every frame ends in its own CRC7.
+    for (auto [cmd, arg] : {std::pair{0x48, 0x12345678u}, {0x51, 0xA00u}, {0x40, 7u}, {0x7B, 1u}, {0x58, ~0u}}) {
         board.clear_logs();
         send_cmd(static_cast<uint8_t>(cmd), arg);
         const std::vector<uint8_t> o = outs(board.bus());
-        const std::vector<uint8_t> want = {static_cast<uint8_t>(cmd),       static_cast<uint8_t>(arg >> 24),
-                                           static_cast<uint8_t>(arg >> 16), static_cast<uint8_t>(arg >> 8),
-                                           static_cast<uint8_t>(arg),       static_cast<uint8_t>(crc)};
+        std::vector<uint8_t> want = {static_cast<uint8_t>(cmd), static_cast<uint8_t>(arg >> 24),
+                                     static_cast<uint8_t>(arg >> 16), static_cast<uint8_t>(arg >> 8),
+                                     static_cast<uint8_t>(arg)};
+        want.push_back(sim::sd_frame_crc_byte(want.data()));
         ASSERT_EQ(o.size(), 18u);
         EXPECT_EQ(std::vector<uint8_t>(o.begin() + 2, o.begin() + 8), want);
     }
@@ -59,8 +60,8 @@ TEST(Frame, ApplicationCommandGoesAfterAnAcceptedCmd55Only) {
     // Two whole frames: the second again opens with a deselected and a selected 0xFF.
     const std::vector<BusByte>& bus = sd.board.bus();
     ASSERT_EQ(bus.size(), 2u * (2 + 6 + 2));
-    EXPECT_EQ(outs(bus), (std::vector<uint8_t>{0xFF, 0xFF, 0x77, 0,    0, 0, 0, 0x01, 0xFF, 0xFF, //
-                                               0xFF, 0xFF, 0x69, 0x40, 0, 0, 0, 0x01, 0xFF, 0xFF}));
+    EXPECT_EQ(outs(bus), (std::vector<uint8_t>{0xFF, 0xFF, 0x77, 0,    0, 0, 0, 0x65, 0xFF, 0xFF, //
+                                               0xFF, 0xFF, 0x69, 0x40, 0, 0, 0, 0x77, 0xFF, 0xFF}));
     EXPECT_TRUE(bus[10].cs_high);
     EXPECT_FALSE(bus[11].cs_high);
 }

@@ -8,6 +8,7 @@
 
 #include "card_rig.h"
 #include "diskio.h"
+#include "sd_crc.h"
 #include "state_offsets.h"
 
 namespace {
@@ -103,10 +104,10 @@ TEST(SectorRead, BlockCardsTakeSectorNumbersOthersByteAddresses) {
         ASSERT_EQ(disk_readp(b, 5, 0, 4), RES_OK);
         const std::vector<uint8_t> frame = selected_outs(rig.board.bus(), 1);
         ASSERT_GE(frame.size(), 7u);
-        EXPECT_EQ(
-            std::vector<uint8_t>(frame.begin() + 1, frame.begin() + 7),
-            (std::vector<uint8_t>{0x51, static_cast<uint8_t>(arg >> 24), static_cast<uint8_t>(arg >> 16),
-                                  static_cast<uint8_t>(arg >> 8), static_cast<uint8_t>(arg), 0x01}));
+        std::vector<uint8_t> want = {0x51, static_cast<uint8_t>(arg >> 24), static_cast<uint8_t>(arg >> 16),
+                                     static_cast<uint8_t>(arg >> 8), static_cast<uint8_t>(arg)};
+        want.push_back(sim::sd_frame_crc_byte(want.data()));
+        EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 1, frame.begin() + 7), want);
         EXPECT_EQ(rig.card.reads(), std::vector<uint32_t>{5});
     }
 }
@@ -115,7 +116,7 @@ TEST(SectorRead, FailuresStoreNothingAndDeselect) {
     SdCardConfig error_token;
     error_token.faults.read_token = 0x01;
     SdCardConfig slow_token;
-    slow_token.read_gap = 40000; // the token would be the 40,001st byte
+    slow_token.read_gap = 1u << 17; // the token would be the 131,073rd byte
     for (const SdCardConfig& config : {error_token, slow_token}) {
         CardRig rig(patterned(8), config);
         ASSERT_EQ(disk_initialize(), 0);
@@ -195,10 +196,11 @@ TEST(SectorWrite, WholeSectorInPiecesReachesTheImageOnlyAfterFinish) {
 
         const size_t before_finish = rig.board.bus().size();
         ASSERT_EQ(disk_writep(nullptr, 0), RES_OK);
-        // No filler: two CRC bytes, then the data response is read.
+        // No filler: the block's CRC16 over the three pieces, then the data response is read.
         const std::vector<BusByte>& bus = rig.board.bus();
-        EXPECT_EQ(bus[before_finish].out, 0x00);
-        EXPECT_EQ(bus[before_finish + 1].out, 0x00);
+        const uint16_t crc = sim::sd_crc16(data.data(), data.size());
+        EXPECT_EQ(bus[before_finish].out, crc >> 8);
+        EXPECT_EQ(bus[before_finish + 1].out, crc & 0xFF);
         EXPECT_EQ(bus[before_finish + 2].out, 0xFF);
         EXPECT_EQ(bus[before_finish + 2].in, 0xE5);
         EXPECT_TRUE(bus.back().cs_high);
@@ -238,13 +240,16 @@ TEST(SectorWrite, EarlyFinishFillsTheRestWithZeros) {
     const size_t before = rig.board.bus().size();
     ASSERT_EQ(disk_writep(nullptr, 0), RES_OK);
     const std::vector<BusByte>& bus = rig.board.bus();
-    for (size_t i = before; i < before + 504; ++i) {
+    for (size_t i = before; i < before + 502; ++i) {
         ASSERT_EQ(bus[i].out, 0x00) << i - before;
     }
-    EXPECT_EQ(bus[before + 504].out, 0xFF);
-
     std::vector<uint8_t> want(512, 0);
     std::copy(ten.begin(), ten.end(), want.begin());
+    const uint16_t crc = sim::sd_crc16(want.data(), want.size());
+    EXPECT_EQ(bus[before + 502].out, crc >> 8);
+    EXPECT_EQ(bus[before + 503].out, crc & 0xFF);
+    EXPECT_EQ(bus[before + 504].out, 0xFF);
+
     EXPECT_EQ(rig.image.read_sector(4), want);
 }
 
@@ -264,7 +269,7 @@ TEST(SectorWrite, DataResponseDecidesAndRejectedBlocksAreNotStored) {
         EXPECT_EQ(disk_writep(nullptr, 0), result) << response;
         EXPECT_TRUE(rig.board.bus().back().cs_high);
         if (result == RES_OK) {
-            EXPECT_EQ(rig.board.delay_calls(), 3u); // one per busy byte
+            EXPECT_EQ(rig.board.delay_calls(), 0u); // polled out before any delay
             EXPECT_EQ(rig.image.read_sector(6), data);
         } else {
             EXPECT_EQ(rig.board.delay_calls(), 0u); // no busy wait after a rejection
@@ -284,7 +289,7 @@ TEST(SectorWrite, CardBusyForTwoSecondsFails) {
     ASSERT_EQ(disk_writep(nullptr, 1), RES_OK);
     disk_writep(data.data(), 512);
     EXPECT_EQ(disk_writep(nullptr, 0), RES_ERROR);
-    EXPECT_EQ(rig.board.delay_calls(), 2000u);
+    EXPECT_EQ(rig.board.delay_calls(), 20000u);
     EXPECT_EQ(rig.board.delay_us_total(), 2'000'000u);
     EXPECT_TRUE(rig.board.bus().back().cs_high);
     EXPECT_TRUE(rig.image.write_log().empty());
@@ -372,7 +377,7 @@ TEST(SectorStream, ProtocolHoldsAcrossCardTimings) {
             ASSERT_EQ(disk_writep(nullptr, 7), RES_OK);
             ASSERT_EQ(disk_writep(data.data(), 512), RES_OK);
             ASSERT_EQ(disk_writep(nullptr, 0), RES_OK);
-            EXPECT_EQ(rig.board.delay_calls(), busy);
+            EXPECT_EQ(rig.board.delay_calls(), 0u) << "a busy phase under 1,024 bytes needs no delay";
             std::vector<uint8_t> back(512);
             ASSERT_EQ(disk_readp(back.data(), 7, 0, 512), RES_OK);
             EXPECT_EQ(back, data);

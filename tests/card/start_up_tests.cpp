@@ -53,10 +53,12 @@ void expect_framed(const std::vector<sim::BusByte>& bus) {
     }
 }
 
+// Every frame carries its CRC7, and CMD59 turns the card's checking on as soon
+// as it has left the idle state.
 TEST(StartUp, EveryKindFollowsItsOwnSequenceAndEndsFast) {
-    const Sent cmd0{0, 0, 0x95, false}, cmd8{8, 0x1AA, 0x87, false}, cmd55{55, 0, 0x01, false};
-    const Sent acmd41_hcs{41, 0x40000000, 0x01, true}, acmd41{41, 0, 0x01, true};
-    const Sent cmd58{58, 0, 0x01, false}, cmd16{16, 512, 0x01, false}, cmd1{1, 0, 0x01, false};
+    const Sent cmd0{0, 0, 0x95, false}, cmd8{8, 0x1AA, 0x87, false}, cmd55{55, 0, 0x65, false};
+    const Sent acmd41_hcs{41, 0x40000000, 0x77, true}, acmd41{41, 0, 0xE5, true}, cmd59{59, 1, 0x83, false};
+    const Sent cmd58{58, 0, 0xFD, false}, cmd16{16, 512, 0x15, false}, cmd1{1, 0, 0xF9, false};
     struct Case {
         CardType type;
         uint32_t kind;
@@ -64,11 +66,11 @@ TEST(StartUp, EveryKindFollowsItsOwnSequenceAndEndsFast) {
         uint32_t delays;
     };
     const Case cases[] = {
-        {CardType::Sd2Block, 12, {cmd0, cmd8, cmd55, acmd41_hcs, cmd55, acmd41_hcs, cmd58}, 1},
-        {CardType::Sd2Byte, 4, {cmd0, cmd8, cmd55, acmd41_hcs, cmd55, acmd41_hcs, cmd58}, 1},
+        {CardType::Sd2Block, 12, {cmd0, cmd8, cmd55, acmd41_hcs, cmd55, acmd41_hcs, cmd59, cmd58}, 1},
+        {CardType::Sd2Byte, 4, {cmd0, cmd8, cmd55, acmd41_hcs, cmd55, acmd41_hcs, cmd59, cmd58}, 1},
         // The probe counts as the card's first attempt, not as one of the driver's.
-        {CardType::Sd1, 2, {cmd0, cmd8, cmd55, acmd41, cmd55, acmd41, cmd16}, 0},
-        {CardType::Mmc, 1, {cmd0, cmd8, cmd55, cmd1, cmd1, cmd16}, 1},
+        {CardType::Sd1, 2, {cmd0, cmd8, cmd55, acmd41, cmd55, acmd41, cmd59, cmd16}, 0},
+        {CardType::Mmc, 1, {cmd0, cmd8, cmd55, cmd1, cmd1, cmd59, cmd16}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.type));

@@ -27,7 +27,7 @@ void wait_for(uint32_t status_bit) {
 }
 
 void spi_timing(uint8_t* seen) {
-    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    reg_write(SPI2CON, SPI2CON_MASTER_MODE3 & ~SPI2CON_ENHBUF); // standard buffer mode
     reg_write(SPI2BRG, SPI2BRG_FAST);
     reg_write(SPI2BUF, 0x11);
     wait_for(SPI2STAT_SPIRBF);

@@ -94,7 +94,7 @@ Trace run(sim::Cpu& cpu, const std::vector<uint8_t>& card_bytes, sim::CardType t
     // The directory record holds a pointer into the caller's stack, which
     // differs between the CPUs; the stack itself is not the host's memory.
     trace.ram = board.ram_bytes(0, sim::RAM_STACK_LIMIT);
-    std::fill_n(trace.ram.begin() + sim::RAM_STATE + 0x80, 0x20, 0);
+    std::fill_n(trace.ram.begin() + sim::RAM_STATE + STATE_DIRFS, STATE_DIRFS_ROOM, 0);
     return trace;
 }
 

@@ -1,8 +1,10 @@
 // What the open file, the walk and the listing cost on the card and how they
-// step: one 32-byte read per entry visited, one FAT read per cluster crossed,
-// one block read per piece; seeks, the sector write stream, and broken chains.
+// step: one 32-byte read per entry visited, one FAT read per straight line of
+// clusters, one block read per piece; seeks, the sector write stream, and
+// broken chains.
 #include <gtest/gtest.h>
 
+#include "crafted_volume.h"
 #include "fat_rig.h"
 
 namespace {
@@ -74,14 +76,17 @@ TEST_F(FileOps, PathWalkReadsOneEntryPerSlotVisited) {
     EXPECT_EQ(rig_->fat_reads(), 0u);
 }
 
-TEST_F(FileOps, EachPieceIsOneBlockReadAndEachClusterCrossingOneFatRead) {
+// TEN.BIN lies in a straight line of eleven clusters, whose entries share a
+// FAT sector: the first step out of its first cluster reads that sector and
+// learns the whole line, and no other step or seek reads the FAT again.
+TEST_F(FileOps, EachPieceIsOneBlockReadAndAStraightFileOneFatRead) {
     ASSERT_EQ(pf_open(&fs(), "/TEN.BIN"), FR_OK);
     ASSERT_EQ(pf_lseek(&fs(), 100), FR_OK);
     rig_->clear_logs();
     EXPECT_EQ(read(1000), ten_slice(100, 1000)); // pieces of 412, 512 and 76 bytes
     EXPECT_EQ(rig_->reads_in(fs().database, 100000), 3u);
-    EXPECT_EQ(rig_->fat_reads(), 2u);
-    EXPECT_EQ(rig_->count(CMD17), 5u);
+    EXPECT_EQ(rig_->fat_reads(), 1u);
+    EXPECT_EQ(rig_->count(CMD17), 4u);
 
     ASSERT_EQ(pf_open(&fs(), "/TEN.BIN"), FR_OK);
     rig_->clear_logs();
@@ -90,13 +95,13 @@ TEST_F(FileOps, EachPieceIsOneBlockReadAndEachClusterCrossingOneFatRead) {
         all.insert(all.end(), piece.begin(), piece.end());
     }
     EXPECT_EQ(all, ten_);
-    EXPECT_EQ(rig_->fat_reads(), 10u);
-    EXPECT_EQ(rig_->count(CMD17), 21u);
+    EXPECT_EQ(rig_->fat_reads(), 1u);
+    EXPECT_EQ(rig_->count(CMD17), 12u);
     EXPECT_TRUE(read(10).empty()); // at the end: nothing, and no card access
-    EXPECT_EQ(rig_->count(CMD17), 21u);
+    EXPECT_EQ(rig_->count(CMD17), 12u);
 }
 
-TEST_F(FileOps, SeekWalksOnFromTheCurrentClusterAndBackFromTheFirst) {
+TEST_F(FileOps, SeeksInsideAKnownLineAreArithmetic) {
     ASSERT_EQ(pf_open(&fs(), "/TEN.BIN"), FR_OK);
     const uint32_t first = fs().org_clust;
     rig_->clear_logs();
@@ -109,14 +114,14 @@ TEST_F(FileOps, SeekWalksOnFromTheCurrentClusterAndBackFromTheFirst) {
     EXPECT_EQ(rig_->args(CMD17).front(), fs().fatbase + first / 256);
 
     rig_->clear_logs();
-    ASSERT_EQ(pf_lseek(&fs(), 5 * 512 + 10), FR_OK); // forward: clusters 1 to 5
-    EXPECT_EQ(rig_->fat_reads(), 4u);
+    ASSERT_EQ(pf_lseek(&fs(), 5 * 512 + 10), FR_OK); // forward, on the line
+    EXPECT_EQ(rig_->count(CMD17), 0u);
     EXPECT_EQ(fs().fptr, 5u * 512 + 10);
     EXPECT_EQ(read(20), ten_slice(5 * 512 + 10, 20));
 
     rig_->clear_logs();
-    ASSERT_EQ(pf_lseek(&fs(), 3 * 512), FR_OK); // backward: from the first cluster
-    EXPECT_EQ(rig_->fat_reads(), 2u);
+    ASSERT_EQ(pf_lseek(&fs(), 3 * 512), FR_OK); // backward, on the line
+    EXPECT_EQ(rig_->count(CMD17), 0u);
     EXPECT_EQ(fs().curr_clust, first + 2);
     rig_->clear_logs();
     ASSERT_EQ(pf_lseek(&fs(), 3 * 512), FR_OK); // where it stands: no walk
@@ -127,6 +132,54 @@ TEST_F(FileOps, SeekWalksOnFromTheCurrentClusterAndBackFromTheFirst) {
     EXPECT_EQ(fs().fptr, ten_.size());
     ASSERT_EQ(pf_lseek(&fs(), 0), FR_OK);
     EXPECT_EQ(read(7), ten_slice(0, 7));
+}
+
+// A file in three lines of clusters, out of order on the card, with another
+// file's clusters between them: each line costs the FAT read that reaches it
+// and the one that shows where it goes, a seek back into the first line or
+// onto the line the file stands on reads nothing, and the bytes are the file's.
+TEST(Fragments, EachLineCostsTwoFatReadsAndKnownLinesNone) {
+    fattest::BootFields boot;
+    boot.clusters = 4100; // FAT16
+    boot.fatsz = 17;
+    fattest::CraftedVolume v(boot, 16);
+    std::vector<uint32_t> chain;
+    for (const auto& [first, last] : {std::pair{2u, 9u}, {300u, 309u}, {12u, 15u}}) {
+        for (uint32_t c = first; c <= last; c++) {
+            chain.push_back(c);
+        }
+    }
+    v.chain(chain);
+    v.chain({10, 11, 16, 17}); // the other file
+    const Bytes content = testsupport::pattern(chain.size() * 512, 7);
+    for (size_t i = 0; i < chain.size(); i++) {
+        v.write(v.cluster_sector(chain[i]), 0,
+                Bytes(content.begin() + i * 512, content.begin() + (i + 1) * 512));
+    }
+    v.entry(v.rootbase(), 0, "FRAG    BIN", 0x20, 2, static_cast<uint32_t>(content.size()));
+    FatRig rig(sim::DiskImage::from_bytes(v.bytes()));
+    ASSERT_EQ(rig.mount(), FR_OK);
+    ASSERT_EQ(pf_open(&rig.fs, "FRAG.BIN"), FR_OK);
+    rig.clear_logs();
+
+    EXPECT_EQ(fattest::read_file(rig.fs, "FRAG.BIN", 512), content);
+    EXPECT_EQ(rig.fat_reads(), 1u + 2 + 2);
+    auto seek_and_read = [&](uint32_t cluster_index) {
+        rig.clear_logs();
+        EXPECT_EQ(pf_lseek(&rig.fs, cluster_index * 512 + 5), FR_OK);
+        Bytes b(10);
+        uint32_t br = 0;
+        EXPECT_EQ(pf_read(&rig.fs, b.data(), 10, &br), FR_OK);
+        EXPECT_EQ(
+            b, Bytes(content.begin() + cluster_index * 512 + 5, content.begin() + cluster_index * 512 + 15));
+    };
+    seek_and_read(3); // the first line
+    EXPECT_EQ(rig.fat_reads(), 0u);
+    seek_and_read(20); // into the third line: walked from the first line's end
+    EXPECT_EQ(rig.fat_reads(), 4u);
+    seek_and_read(19); // on the line the file stands on
+    EXPECT_EQ(rig.fat_reads(), 0u);
+    EXPECT_EQ(rig.fs.curr_clust, 13u);
 }
 
 TEST_F(FileOps, ChainShorterThanTheSizeClosesTheFile) {
@@ -257,7 +310,7 @@ TEST_F(FileOps, WritesAfterReadsContinueTheChainTheReadsFollowed) {
     uint32_t bw = 0;
     ASSERT_EQ(pf_write(&fs(), data.data(), 1024, &bw), FR_OK);
     EXPECT_EQ(rig_->args(CMD24), (std::vector<uint32_t>{sector_of(512), sector_of(1024)}));
-    EXPECT_EQ(rig_->fat_reads(), 1u); // only into the third cluster
+    EXPECT_EQ(rig_->fat_reads(), 0u); // the reads learnt the line
     EXPECT_EQ(fs().fptr, 1536u);
     Bytes expect = ten_;
     std::copy(data.begin(), data.end(), expect.begin() + 512);

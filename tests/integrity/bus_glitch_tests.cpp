@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "integrity_rig.h"
+#include "sd_crc.h"
 #include "sdtypes.h"
 #include "write_guard.h"
 
@@ -18,16 +19,14 @@ using testsupport::pattern;
 
 constexpr size_t BLOCK_WITH_CRC = 514;
 
-// Index in the call's bus record of the first data byte of the last block read.
-size_t last_block_start(const Rig& rig) {
+// Index in the call's bus record of the first data byte of a block read:
+// the last one, or the one `from_end` reads before it.
+size_t block_start(const Rig& rig, size_t from_end) {
     const std::vector<sim::BusByte>& bus = rig.board.bus();
-    const uint32_t sector = rig.card->reads().back();
-    const uint8_t frame[6] = {0x51,
-                              static_cast<uint8_t>(sector >> 24),
-                              static_cast<uint8_t>(sector >> 16),
-                              static_cast<uint8_t>(sector >> 8),
-                              static_cast<uint8_t>(sector),
-                              0x01};
+    const uint32_t sector = rig.card->reads().at(rig.card->reads().size() - 1 - from_end);
+    uint8_t frame[6] = {0x51, static_cast<uint8_t>(sector >> 24), static_cast<uint8_t>(sector >> 16),
+                        static_cast<uint8_t>(sector >> 8), static_cast<uint8_t>(sector)};
+    frame[5] = sim::sd_frame_crc_byte(frame);
     for (size_t i = bus.size() - 6; i-- > 0;) {
         if (std::equal(frame, frame + 6, bus.begin() + static_cast<std::ptrdiff_t>(i),
                        [](uint8_t f, const sim::BusByte& b) { return f == b.out; })) {
@@ -46,7 +45,8 @@ struct Sweep {
     const char* name;
     int fat;
     std::function<void(Rig&)> command;
-    std::string messages; // of every flipped run
+    size_t reads_from_end; // which block: 0 the last one read
+    std::string messages;  // of every flipped run
 };
 
 class BusGlitch : public ::testing::TestWithParam<Sweep> {};
@@ -66,7 +66,7 @@ TEST_P(BusGlitch, EveryBitOfTheBlockIsADiskError) {
     uint64_t start = rig.card->bytes_seen();
     sweep.command(rig);
     ASSERT_EQ(rig.board.console(), "");
-    const size_t block = last_block_start(rig);
+    const size_t block = block_start(rig, sweep.reads_from_end);
 
     int errors = 0;
     for (size_t byte = 0; byte < BLOCK_WITH_CRC; ++byte) {
@@ -88,16 +88,22 @@ TEST_P(BusGlitch, EveryBitOfTheBlockIsADiskError) {
                 sweep.name, BLOCK_WITH_CRC * 8, errors, rig.card->refused_writes().size());
 }
 
+// Its seek reads the FAT sector that holds the file's line of clusters, and
+// its last sector, in the next cluster, is read back before it is written.
 void write_across_clusters(Rig& r) { r.write(1536, pattern(600, 4)); }
 void write_unaligned(Rig& r) { r.write(700, pattern(100, 5)); }
 
-const std::string DE = "Disk Error\r\n", NO = "Not Opened\r\n";
+// A failed seek, then the finish.
+const std::string SEEK_FAILED = "Disk Error\r\nNot Opened\r\n";
+// A failed read back, then the seek back, the write back and the finish.
+const std::string READ_BACK_FAILED = "Disk Error\r\nNot Opened\r\nNot Opened\r\nNot Opened\r\n";
 
-INSTANTIATE_TEST_SUITE_P(Blocks, BusGlitch,
-                         ::testing::Values(Sweep{"FatEntryOfAWriteFat16", 16, write_across_clusters, DE + NO},
-                                           Sweep{"FatEntryOfAWriteFat32", 32, write_across_clusters, DE + NO},
-                                           Sweep{"SectorReadBackOfAnUnalignedWrite", 16, write_unaligned,
-                                                 DE + NO + NO + NO}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, BusGlitch,
+    ::testing::Values(Sweep{"FatEntryOfAWriteFat16", 16, write_across_clusters, 1, SEEK_FAILED},
+                      Sweep{"FatEntryOfAWriteFat32", 32, write_across_clusters, 1, SEEK_FAILED},
+                      Sweep{"LastSectorReadBackFat16", 16, write_across_clusters, 0, READ_BACK_FAILED},
+                      Sweep{"SectorReadBackOfAnUnalignedWrite", 16, write_unaligned, 0, READ_BACK_FAILED}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -35,7 +35,7 @@ inline void wire_card(sim::Board& board, sim::BusDevice* device, int8_t cs_pin =
     board.reg_write(SDI2R, 4);
     board.reg_write(RPB13R, 4);
     board.reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
-    board.reg_write(SPI2CON2, SPI2CON2_IGNORE_ERRORS);
+    board.reg_write(SPI2CON2, SPI2CON2_ERROR_EVENTS);
     board.reg_write(SPI2BRG, SPI2BRG_FAST);
 
     board.set_chip_select_option(cs_pin);

@@ -33,11 +33,8 @@ const std::vector<CommandHelp>& commands() {
                         POS -1 is the running write position (see below): right
                         after the open that is 0, the start of the file.
                         Files are written in place: they never grow, and a
-                        write at or past the end writes nothing. The rest of
-                        the last 512-byte sector written becomes 0, unless the
-                        write begins inside a sector and ends in that sector;
-                        with --keep-rest the tool first reads the rest of that
-                        sector and writes it back after the new bytes.
+                        write at or past the end writes nothing. Every byte of
+                        the file outside the ones written keeps its value.
 )"},
         {"load", R"(  load FILE             MODE_LOAD; prints the text the host received: at most
                         51,198 bytes, the load buffer less its two end marks.
@@ -103,10 +100,10 @@ Exit status:
 A reader that closes the pipe early (sdsim cat FILE | head) ends the run
 quietly, with the status of what ran until then.
 
-Where the tool knows more than the module says (the rest of a sector zeroed,
-a loaded text the host cannot keep as it is, a path over 14 characters) it
-adds one line "sdsim: warning: ..." on stderr; the status stays as above. The
-image is opened read-only unless the command writes.
+Where the tool knows more than the module says (a loaded text the host cannot
+keep as it is, a path over 14 characters) it adds one line "sdsim: warning:
+..." on stderr; the status stays as above. The image is opened read-only unless
+the command writes.
 )";
 
 constexpr size_t HELP_COLUMN = 24;

@@ -124,8 +124,7 @@ const std::vector<OptionSpec>& option_table() {
          "Calls are numbered from 1 in the order sdsim makes them:\n"
          "ls: 1 opendir, 2 on readdir; cat: 1 open, 2 on one read\n"
          "of 512 bytes each; read, write: 1 open, 2 the read or\n"
-         "write (write --keep-rest: 2 its read, 3 the write);\n"
-         "load, save: 1; run: one call per step.\n",
+         "the write; load, save: 1; run: one call per step.\n",
          [](Options& o, const std::string& v) { o.trace_calls = parse_call_range(v); }},
         {"--image", "FILE",
          "with --target: the chip image to run, the very file you\n"
@@ -141,11 +140,6 @@ const std::vector<OptionSpec>& option_table() {
          "keeps for SDCARD_LOAD_ADDRESS. Default 0x9D008000 for\n"
          "a binary; for Intel HEX it must agree with the file.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
-        {"--keep-rest", nullptr,
-         "with write: first read the rest of the last sector the\n"
-         "write touches and write it back with the new bytes, so\n"
-         "that nothing after them becomes 0.\n",
-         [](Options& o, const std::string&) { o.keep_rest = true; }},
         {"--long", nullptr,
          "with ls: each entry's size and, beside the 8.3 name,\n"
          "its long name where it has one (the tool reads them\n"
@@ -221,9 +215,6 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if ((options.image || options.at) && !options.target) {
         throw ToolError("--image and --at go with --target" + HINT);
-    }
-    if (options.keep_rest && options.command != "write") {
-        throw ToolError("--keep-rest goes with write" + HINT);
     }
     if (options.long_listing && options.command != "ls") {
         throw ToolError("--long goes with ls" + HINT);

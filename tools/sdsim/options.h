@@ -23,7 +23,6 @@ struct Options {
     std::optional<std::pair<int, int>> trace_calls; // --trace only these module calls, from 1
     std::optional<std::string> image; // --target: the chip image to run; the built one when absent
     std::optional<uint32_t> at;       // --target: its flash address
-    bool keep_rest = false;           // write: keep the rest of the last sector
     bool long_listing = false;        // ls: sizes and long names
     FaultPlan faults;                 // --fault, on the virtual card
     bool help = false;                // the whole help, or the command's own when a command is named

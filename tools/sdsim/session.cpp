@@ -46,10 +46,6 @@ std::vector<uint8_t> name_string(const std::string& name) {
     return sim::counted(name);
 }
 
-uint32_t round_up_to_sector(uint32_t at) {
-    return (at + sim::SECTOR_SIZE - 1) / sim::SECTOR_SIZE * sim::SECTOR_SIZE;
-}
-
 } // namespace
 
 uint32_t max_transfer() { return sim::RAM_P1_SIZE; }
@@ -216,14 +212,6 @@ bool Session::check_write(int32_t pos, uint32_t count) {
     if (end - start < count) {
         lost("only " + std::to_string(end - start) + " of " + std::to_string(count) +
              " bytes were written: the file is " + std::to_string(*size) + " bytes long and never grows");
-    }
-    // A write that begins and ends inside one sector keeps the rest of it.
-    const bool inside_one_sector =
-        start % sim::SECTOR_SIZE != 0 && start / sim::SECTOR_SIZE == (end - 1) / sim::SECTOR_SIZE;
-    const uint32_t zeroed_end = std::min(round_up_to_sector(end), *size);
-    if (!inside_one_sector && zeroed_end > end) {
-        warn("bytes " + std::to_string(end) + " to " + std::to_string(zeroed_end - 1) +
-             " of the file are now 0 (the rest of the sector; write --keep-rest keeps them)");
     }
     return true;
 }

@@ -110,35 +110,6 @@ void cat(Session& session, const std::string& file, std::ostream& out) {
     }
 }
 
-// The write, with the rest of its last sector read first and written back
-// after the new bytes, so that finishing the sector writes old bytes, not zeros.
-// Needs the file just opened: a negative position then means 0.
-std::vector<uint8_t> with_rest_of_sector(Session& session, int32_t pos, const std::vector<uint8_t>& data) {
-    const std::optional<uint32_t> size = session.open_file_size();
-    const uint32_t start = pos < 0 ? 0 : static_cast<uint32_t>(pos);
-    if (!size || data.empty() || start >= *size) {
-        return data; // nothing of the file to keep; the write's own warning says why
-    }
-    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{start} + data.size(), *size));
-    const uint32_t sector_end = (end + SECTOR - 1) / SECTOR * SECTOR;
-    const uint32_t keep_end = std::min(sector_end, *size);
-    if (keep_end == end) {
-        return data;
-    }
-    const int32_t wanted = static_cast<int32_t>(keep_end - end);
-    if (data.size() + static_cast<size_t>(wanted) > max_transfer()) {
-        throw ToolError("with --keep-rest this write moves " + std::to_string(data.size() + wanted) +
-                        " bytes; a write moves at most " + std::to_string(max_transfer()));
-    }
-    const CallResult rest = session.read(static_cast<int32_t>(end), wanted);
-    if (rest.value != wanted) {
-        throw ToolError("--keep-rest: the rest of the sector could not be read; nothing was written");
-    }
-    std::vector<uint8_t> whole = data;
-    whole.insert(whole.end(), rest.data.begin(), rest.data.end());
-    return whole;
-}
-
 } // namespace
 
 PreparedCommand prepare_command(const Options& options, std::istream& in) {
@@ -202,10 +173,7 @@ void run_command(Session& session, const Options& options, const PreparedCommand
         put(out, session.read(parse_int32(a[1], "POS"), parse_int32(a[2], "COUNT")).data);
     } else if (c == "write") {
         session.open(a[0]);
-        const int32_t pos = parse_int32(a[1], "POS");
-        const std::vector<uint8_t> data =
-            options.keep_rest ? with_rest_of_sector(session, pos, prepared.input) : prepared.input;
-        const CallResult r = session.write(pos, data);
+        const CallResult r = session.write(parse_int32(a[1], "POS"), prepared.input);
         if (r.wrote) {
             out << r.value << "\n";
         }
