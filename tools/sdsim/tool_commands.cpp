@@ -19,7 +19,6 @@ namespace sdsim {
 namespace {
 
 constexpr int32_t CAT_PIECE = 512;
-constexpr uint32_t SECTOR = 512;
 // A directory holds at most 65,536 entries; a longer listing means a looped chain.
 constexpr int MAX_LISTING = 65536;
 
