@@ -6,14 +6,13 @@ namespace bench {
 namespace {
 
 constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
-// A seek far into a file of small clusters walks its chain one FAT read per
-// cluster: tens of millions of instructions for one call.
-constexpr uint64_t BUDGET = 500'000'000;
 
 } // namespace
 
-TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path)
-    : disk_(sim::DiskImage::open_file(card_path)), card_(disk_), cpu_(image, PLACEMENT, BUDGET) {
+TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path,
+                   const std::vector<emu::InterruptLoad>& interrupts)
+    : disk_(sim::DiskImage::open_file(card_path)), card_(disk_), cpu_(image, PLACEMENT) {
+    cpu_.set_interrupts(interrupts);
     board_.attach(&card_, CS_PIN);
     board_.set_chip_select_option(CS_PIN);
 }

@@ -24,7 +24,8 @@ class TimedRig {
   public:
     static constexpr int8_t CS_PIN = 7;
 
-    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path);
+    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path,
+             const std::vector<emu::InterruptLoad>& interrupts);
 
     // Prepares a workload; not counted.
     sim::Returned setup(const sim::Call& call);

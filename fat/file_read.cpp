@@ -4,8 +4,8 @@
 #include "file_step.h"
 #include "pff.h"
 
-// A call of its own on the chip: folded into the entry point, its name and
-// entry buffers would lie in main's frame under every command's deepest call.
+// A call of its own on the chip: folded into the entry point, its working
+// values would lie in main's frame under every command's deepest call.
 __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     if (!fs) {
         return FR_NOT_ENABLED;
@@ -14,11 +14,9 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     if (fs->fs_type == FS_NONE) {
         return FR_NOT_ENABLED;
     }
-    uint8_t sp[12];
-    uint8_t dir[DIR_ENTRY_SIZE];
-    DIR dj;
-    dj.fn = sp;
-    const FRESULT res = follow_path(fs, &dj, dir, path);
+    FatScratch* const scratch = scratch_of(fs);
+    const uint8_t* const dir = scratch->found.entry;
+    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
     if (res != FR_OK) {
         return res;
     }

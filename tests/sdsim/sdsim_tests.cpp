@@ -56,6 +56,14 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     for (const char* fault : {"bogus", "power-cut", "power-cut@0", "glitch@5", "glitch@5:8", "no-card@3"}) {
         expect_tool_error(sdsim(dir, std::string("--fault ") + fault + " ls"), "--fault");
     }
+    // Malformed, zero, no CPU time left by one load or by several together, or without --target.
+    for (const char* load :
+         {"--interrupts 10", "--interrupts=x:1", "--interrupts 10:", "--interrupts 0:0", "--interrupts 10:0",
+          "--interrupts 10:10", "--interrupts 10:20", "--interrupts 10:-1", "--interrupts 99999999999:1",
+          "--interrupts 10:5 --interrupts 4:2", "--interrupts 3:1 --interrupts 3:1 --interrupts 3:1"}) {
+        expect_tool_error(sdsim(dir, std::string("--target ") + load + " ls"), "--interrupts");
+    }
+    expect_tool_error(sdsim(dir, "--interrupts 100:10 ls"), "--interrupts goes with --target");
 }
 
 TEST(SdsimFaults, TheCardFailsAsAskedAndTheToolSaysWhereTheFaultFired) {

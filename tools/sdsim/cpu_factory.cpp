@@ -62,7 +62,9 @@ std::unique_ptr<sim::Cpu> make_cpu(const Options& options) {
                         *problem);
     }
     try {
-        return std::make_unique<emu::EmuCpu>(image.bytes, kseg0_view(image.at));
+        auto cpu = std::make_unique<emu::EmuCpu>(image.bytes, kseg0_view(image.at));
+        cpu->set_interrupts(options.interrupts);
+        return cpu;
     } catch (const emu::EmuFault& e) {
         throw ToolError(std::string("--target: ") + e.what());
     }

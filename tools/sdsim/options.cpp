@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <stdexcept>
+
 #include "arg_count.h"
 #include "text_format.h"
 #include "tool_error.h"
@@ -74,6 +76,14 @@ std::pair<int, int> parse_call_range(const std::string& text) {
     return {static_cast<int>(*first), static_cast<int>(*last)};
 }
 
+emu::InterruptLoad parse_interrupts(const std::string& text) {
+    try {
+        return emu::parse_interrupt_load(text);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(std::string("--interrupts ") + e.what());
+    }
+}
+
 const OptionSpec* find_option(const std::string& name) {
     for (const OptionSpec& row : option_table()) {
         if (name == row.name) {
@@ -145,6 +155,12 @@ const std::vector<OptionSpec>& option_table() {
          "its long name where it has one (the tool reads them\n"
          "from the image itself; the module lists 8.3 names).\n",
          [](Options& o, const std::string&) { o.long_listing = true; }},
+        {"--interrupts", "PERIOD_US:LENGTH_US",
+         "with --target: the host's interrupts hold the CPU for\n"
+         "LENGTH_US microseconds every PERIOD_US, while SPI2 and\n"
+         "the card go on; the first pause falls one period after\n"
+         "power-up. Repeatable: each load runs on a timer of its own.\n",
+         [](Options& o, const std::string& v) { o.interrupts.push_back(parse_interrupts(v)); }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
@@ -218,6 +234,14 @@ Options parse_options(const std::vector<std::string>& argv) {
     }
     if (options.long_listing && options.command != "ls") {
         throw ToolError("--long goes with ls" + HINT);
+    }
+    if (!options.interrupts.empty() && !options.target) {
+        throw ToolError("--interrupts goes with --target: the native build keeps no time" + HINT);
+    }
+    try {
+        emu::check_cpu_time_left(options.interrupts);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(std::string("--interrupts: ") + e.what());
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "card_faults.h"
+#include "interrupt_load.h"
 
 namespace sdsim {
 
@@ -21,11 +22,12 @@ struct Options {
     bool target = false;
     std::optional<std::string> trace;               // VCD file of the card bus
     std::optional<std::pair<int, int>> trace_calls; // --trace only these module calls, from 1
-    std::optional<std::string> image; // --target: the chip image to run; the built one when absent
-    std::optional<uint32_t> at;       // --target: its flash address
-    bool long_listing = false;        // ls: sizes and long names
-    FaultPlan faults;                 // --fault, on the virtual card
-    bool help = false;                // the whole help, or the command's own when a command is named
+    std::optional<std::string> image;           // --target: the chip image to run; the built one when absent
+    std::optional<uint32_t> at;                 // --target: its flash address
+    std::vector<emu::InterruptLoad> interrupts; // --target: the host's interrupt loads
+    bool long_listing = false;                  // ls: sizes and long names
+    FaultPlan faults;                           // --fault, on the virtual card
+    bool help = false; // the whole help, or the command's own when a command is named
     bool version = false;
     std::string command;
     std::vector<std::string> args;

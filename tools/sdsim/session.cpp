@@ -103,10 +103,12 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     try {
         returned = sim::invoke(board_, *cpu_, call);
     } catch (const std::exception&) {
-        // The bus up to a fault belongs in the trace too.
+        // The bus up to a fault belongs in the trace too, and a card fault
+        // that acted before the emulator stopped the call in its report.
         if (traced) {
             trace_->add(board_);
         }
+        note_fault(call.mode);
         throw;
     }
     if (traced) {
