@@ -4,7 +4,7 @@
 #   scripts/test.sh --sanitize   the same tests under AddressSanitizer and UndefinedBehaviorSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test
 
 build=build
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)

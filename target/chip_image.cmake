@@ -16,17 +16,20 @@ set(SDCARD_CROSS_OBJDUMP ${sdcard_cross_prefix}objdump CACHE STRING "objdump of 
 find_program(SDCARD_CROSS_OBJCOPY_PATH ${SDCARD_CROSS_OBJCOPY} REQUIRED)
 find_program(SDCARD_CROSS_OBJDUMP_PATH ${SDCARD_CROSS_OBJDUMP} REQUIRED)
 
-# Where sdcard.ihex puts the image: a flash address past the host's table.
-set(SDCARD_LOAD_ADDRESS ${SDCARD_LINK_ADDRESS} CACHE STRING "flash address (KSEG0) of the image in sdcard.ihex")
-math(EXPR sdcard_load_physical "${SDCARD_LOAD_ADDRESS} & 0x1FFFFFFF" OUTPUT_FORMAT HEXADECIMAL)
-math(EXPR sdcard_load_misaligned "${SDCARD_LOAD_ADDRESS} % 4")
-if(sdcard_load_misaligned OR sdcard_load_physical LESS 0x1D001000 OR NOT sdcard_load_physical LESS 0x1D040000)
-  message(FATAL_ERROR "SDCARD_LOAD_ADDRESS ${SDCARD_LOAD_ADDRESS} must be word-aligned and in flash past "
-                      "the host table: 0x9D001000 to 0x9D03FFFC")
+# Where sdcard.ihex puts the image: a flash address past the host's table, in
+# KSEG0 or KSEG1. A cache variable: it stays for later builds of this build
+# folder until set again or removed with -USDCARD_LOAD_ADDRESS.
+include(${CMAKE_CURRENT_LIST_DIR}/flash_placement.cmake)
+set(SDCARD_LOAD_ADDRESS ${SDCARD_LINK_ADDRESS} CACHE STRING "flash address of the image in sdcard.ihex (0x9D... or 0xBD...)")
+sdcard_placement_problem("${SDCARD_LOAD_ADDRESS}" 0 sdcard_load_problem)
+if(sdcard_load_problem)
+  message(FATAL_ERROR "SDCARD_LOAD_ADDRESS: ${sdcard_load_problem}")
 endif()
+math(EXPR sdcard_load_physical "${SDCARD_LOAD_ADDRESS} & 0x1FFFFFFF" OUTPUT_FORMAT HEXADECIMAL)
 set(SDCARD_LINKER_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/sdcard.ld)
 set(SDCARD_CROSS_FLAGS_FILE ${CMAKE_CURRENT_LIST_DIR}/cross_flags.cmake)
 set(SDCARD_BUDGETS_FILE ${CMAKE_CURRENT_LIST_DIR}/budgets.cmake)
+set(SDCARD_PLACEMENT_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/flash_placement.cmake)
 
 function(sdcard_chip_image name out_dir)
   cmake_parse_arguments(PARSE_ARGV 2 image "" "NAME;IMAGE;IMAGE_BUDGET;STACK_BUDGET" "")
@@ -82,11 +85,14 @@ function(sdcard_chip_image name out_dir)
     COMMENT "Making the chip image ${name} position independent"
     VERBATIM)
   # Intel HEX carries physical addresses (0x1D... for flash), as the chip's programmers expect.
+  # The image's size is known only now: one that runs past the end of flash is refused here.
   add_custom_command(
     OUTPUT ${out_dir}/${image_NAME}.ihex
+    COMMAND ${CMAKE_COMMAND} -DADDRESS=${SDCARD_LOAD_ADDRESS} -DIMAGE=${out_dir}/${image_NAME}.bin
+            -P ${SDCARD_PLACEMENT_SCRIPT}
     COMMAND ${SDCARD_CROSS_OBJCOPY_PATH} -I binary -O ihex --change-addresses ${sdcard_load_physical}
             ${out_dir}/${image_NAME}.bin ${out_dir}/${image_NAME}.ihex
-    DEPENDS ${out_dir}/${image_NAME}.bin
+    DEPENDS ${out_dir}/${image_NAME}.bin ${SDCARD_PLACEMENT_SCRIPT}
     COMMENT "Intel HEX of the chip image at ${SDCARD_LOAD_ADDRESS}"
     VERBATIM)
   add_custom_command(
