@@ -5,10 +5,13 @@
 // whose every call walks a long cluster chain make fewer calls unless --full
 // is given (the per-call figures stay; the full run takes far longer).
 // --card-timing chooses the card's profile (sim/card_timing.h), typical by default.
+// --interrupts PERIOD_US:LENGTH_US (repeatable) runs every workload with the
+// host's interrupts holding the CPU, each load on its own timer from power-up.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -97,30 +100,49 @@ void print_load_reads(const std::vector<Row>& rows) {
 
 } // namespace
 
+std::string describe(const std::vector<emu::InterruptLoad>& loads) {
+    std::string text;
+    for (const emu::InterruptLoad& load : loads) {
+        text += (text.empty() ? "" : ", ") + std::to_string(load.length_us) + " us every " +
+                std::to_string(load.period_us) + " us";
+    }
+    return text.empty() ? "none" : text;
+}
+
 int main(int argc, char** argv) {
     std::string csv_path;
     bool full = false;
     sim::CardProfile card_timing = sim::CardProfile::Typical;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--full") {
-            full = true;
-        } else if (a == "--csv" && i + 1 < argc) {
-            csv_path = argv[++i];
-        } else if (a == "--card-timing" || a.rfind("--card-timing=", 0) == 0) {
-            const std::string value = a != "--card-timing" ? a.substr(14) : i + 1 < argc ? argv[++i] : "";
-            const std::optional<sim::CardProfile> profile = sim::card_profile_named(value);
-            if (!profile) {
-                std::fprintf(stderr, "chip_time: --card-timing takes fast, typical or slow, not '%s'\n",
-                             value.c_str());
+    std::vector<emu::InterruptLoad> interrupts;
+    try {
+        for (int i = 1; i < argc; ++i) {
+            const std::string a = argv[i];
+            if (a == "--full") {
+                full = true;
+            } else if (a == "--csv" && i + 1 < argc) {
+                csv_path = argv[++i];
+            } else if (a == "--interrupts" && i + 1 < argc) {
+                interrupts.push_back(emu::parse_interrupt_load(argv[++i]));
+            } else if (a == "--card-timing" || a.rfind("--card-timing=", 0) == 0) {
+                const std::string value = a != "--card-timing" ? a.substr(14) : i + 1 < argc ? argv[++i] : "";
+                const std::optional<sim::CardProfile> profile = sim::card_profile_named(value);
+                if (!profile) {
+                    std::fprintf(stderr, "chip_time: --card-timing takes fast, typical or slow, not '%s'\n",
+                                 value.c_str());
+                    return 2;
+                }
+                card_timing = *profile;
+            } else {
+                std::fprintf(stderr,
+                             "usage: chip_time [--full] [--csv FILE] [--card-timing fast|typical|slow] "
+                             "[--interrupts PERIOD_US:LENGTH_US]...\n");
                 return 2;
             }
-            card_timing = *profile;
-        } else {
-            std::fprintf(stderr,
-                         "usage: chip_time [--full] [--csv FILE] [--card-timing fast|typical|slow]\n");
-            return 2;
         }
+        emu::check_cpu_time_left(interrupts);
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "chip_time: --interrupts %s\n", e.what());
+        return 2;
     }
     try {
         const auto started = std::chrono::steady_clock::now();
@@ -139,9 +161,10 @@ int main(int argc, char** argv) {
         std::printf(
             "Time on the chip: the image in the emulator, SYSCLK %.0f MHz, peripheral bus %.0f MHz,\n"
             "%u flash wait state; bus limit %.1f kB/s (SPI2BRG %u); kB = 1000 bytes; SDHC card, %s timing;\n"
-            "%s counts.\n\n",
+            "%s counts; host interrupts: %s.\n\n",
             clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6, clock.flash_wait_states,
-            limit / 1e3, SPI2BRG_FAST, sim::card_profile_name(card_timing), full ? "full" : "short-run");
+            limit / 1e3, SPI2BRG_FAST, sim::card_profile_name(card_timing), full ? "full" : "short-run",
+            describe(interrupts).c_str());
         std::printf("%-40s %-8s %6s %9s %10s %8s %10s %8s %7s %8s %8s %6s\n", "workload", "volume", "calls",
                     "payload", "bus bytes", "bus/pay", "time ms", "kB/s", "of bus", "ins/byte", "shifting",
                     "wall");
@@ -155,7 +178,7 @@ int main(int argc, char** argv) {
             bench::fill_volume(volume);
             for (const bench::Workload& w : bench::workloads()) {
                 const auto row_started = std::chrono::steady_clock::now();
-                bench::TimedRig rig(image, volume.image().string(), card_timing);
+                bench::TimedRig rig(image, volume.image().string(), card_timing, interrupts);
                 w.run(rig, full ? w.full : w.short_run);
                 rig.check_card();
                 rows.push_back({w.name, shape, rig.tally()});

@@ -6,9 +6,6 @@ namespace bench {
 namespace {
 
 constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
-// A seek far into a file of small clusters walks its chain one FAT read per
-// cluster: tens of millions of instructions for one call.
-constexpr uint64_t BUDGET = 500'000'000;
 
 sim::SdCardConfig timed_card(sim::CardProfile profile) {
     sim::SdCardConfig config;
@@ -19,9 +16,10 @@ sim::SdCardConfig timed_card(sim::CardProfile profile) {
 } // namespace
 
 TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path,
-                   sim::CardProfile card_timing)
+                   sim::CardProfile card_timing, const std::vector<emu::InterruptLoad>& interrupts)
     : disk_(sim::DiskImage::open_file(card_path)), card_(disk_, timed_card(card_timing)),
-      cpu_(image, PLACEMENT, BUDGET) {
+      cpu_(image, PLACEMENT) {
+    cpu_.set_interrupts(interrupts);
     board_.attach(&card_, CS_PIN);
     board_.set_chip_select_option(CS_PIN);
 }

@@ -25,7 +25,8 @@ class TimedRig {
   public:
     static constexpr int8_t CS_PIN = 7;
 
-    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, sim::CardProfile card_timing);
+    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, sim::CardProfile card_timing,
+             const std::vector<emu::InterruptLoad>& interrupts);
 
     // Prepares a workload; not counted.
     sim::Returned setup(const sim::Call& call);

@@ -33,10 +33,21 @@ void open_named_file(STATE_BLOCK* sb, const NameBuffer& name);
 // The open file's seek, read and write, each reporting its result; read and
 // write return the bytes moved. A write of no bytes from null finishes the sector.
 void seek_reported(FATFS* fs, uint32_t pos);
+// Where the data of a read or write lies: after the length byte of a counted
+// string (a count below 256), else at p1 itself.
+const uint8_t* data_of(const uint8_t* p1, int32_t count);
+// Writes `count` bytes from `s` at `pos` of the open file (no further than its
+// end), keeping every byte outside them, and finishes the last sector.
+void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count);
 uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count);
 uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count);
 
 void mode_set_cs(const uint8_t* p1);
+// The open file's pointer (p2) and size (p3), -1 for both when no file is
+// open; the result of the last command (p4): 0, or the code of its first
+// failed step; the commands this image has, bit n for command n (p1, as a
+// 32-bit integer).
+void mode_status(const STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
 void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
 void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);
 void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name);
@@ -44,3 +55,16 @@ void mode_readdir(STATE_BLOCK* sb, uint8_t* p1);
 // Load and save work on the file that the entry point has opened after the bus set-up.
 void mode_load(STATE_BLOCK* sb);
 void mode_save(STATE_BLOCK* sb);
+
+// Only in the image that creates and grows files (grow_commands.cpp).
+// Opens the named file, first making it as an empty file when it does not
+// exist; its entry is made at once with `commit`, else by the save that follows.
+void open_or_create(STATE_BLOCK* sb, const NameBuffer& name, bool commit);
+// Removes the named file: never a directory or a read-only file.
+void delete_named(STATE_BLOCK* sb, const NameBuffer& name);
+// The open file becomes *p2 bytes long; bytes it gains read as zero.
+void mode_set_size(STATE_BLOCK* sb, const int32_t* p2);
+// The data goes at the open file's end, which *p2 receives.
+void mode_append(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, const int32_t* p3);
+// Writes a save's text at the file pointer, the file growing as it needs.
+void save_growing(FATFS* fs, const uint8_t* text, uint32_t count, uint8_t* block);

@@ -1,16 +1,31 @@
 #include "errstring.h"
 
 #include "host.h"
+#include "image_features.h"
+#include "state.h"
 
 namespace {
 
-// One block of text so that a single load offset reaches every message.
-constexpr char kMessages[] = "Disk Error\r\n\0"
-                             "Not Ready\r\n\0"
-                             "No File\r\n\0"
-                             "Not Opened\r\n\0"
-                             "Not Enabled\r\n\0"
-                             "No File System\r\n";
+// One block of text so that a single load offset reaches every message;
+// message n follows the terminators of the n - 1 before it.
+#define SDCARD_MESSAGES                                                                                      \
+    "Disk Error\r\n\0"                                                                                       \
+    "Not Ready\r\n\0"                                                                                        \
+    "No File\r\n\0"                                                                                          \
+    "Not Opened\r\n\0"                                                                                       \
+    "Not Enabled\r\n\0"                                                                                      \
+    "No File System\r\n"
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+constexpr char kMessages[] = SDCARD_MESSAGES "\0"
+                                             "Card Full\r\n\0"
+                                             "Directory Full\r\n\0"
+                                             "Access Denied\r\n\0"
+                                             "Invalid Name\r\n";
+constexpr uint8_t LAST_MESSAGE = FR_INVALID_NAME;
+#else
+constexpr char kMessages[] = SDCARD_MESSAGES;
+constexpr uint8_t LAST_MESSAGE = FR_NO_FILESYSTEM;
+#endif
 
 // The call of getFPC must return to a point whose link-time address is known
 // exactly, so it is made from assembly with a label right after the call.
@@ -82,8 +97,13 @@ extern "C" __attribute__((noinline, used)) void getFPC(uintptr_t a, uintptr_t b,
 
 void errstring(uint8_t a) {
     // Unknown codes print nothing rather than text from an address never set.
-    if (a == FR_OK || a > FR_NO_FILESYSTEM) {
+    if (a == FR_OK || a > LAST_MESSAGE) {
         return;
+    }
+    // The status command tells the first failed step of a command.
+    uint8_t* const last = &state_block()->last_result;
+    if (*last == FR_OK) {
+        *last = a;
     }
     const uint32_t libAddr = load_offset();
     // Message a starts after the terminators of the a - 1 before it; the

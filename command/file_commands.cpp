@@ -42,12 +42,10 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
     }
     uint32_t count = static_cast<uint32_t>(*p3);
     sb->append_pos = static_cast<int32_t>(static_cast<uint32_t>(sb->append_pos) + count);
-    const uint8_t* s = *p3 < STRING_FORM_LIMIT ? p1 + 1 : p1;
-
-    uint32_t pos = static_cast<uint32_t>(*p2);
+    const uint32_t pos = static_cast<uint32_t>(*p2);
     if ((fs->flag & FLAG_OPEN) != 0) {
-        // The seek below would clip such a position to the file's end and the
-        // write would then land earlier in the file than asked for.
+        // The seek would clip such a position to the file's end and the write
+        // would then land earlier in the file than asked for.
         if (pos >= fs->fsize) {
             return;
         }
@@ -55,6 +53,12 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
             count = fs->fsize - pos;
         }
     }
+    write_span(fs, pos, data_of(p1, *p3), count);
+}
+
+const uint8_t* data_of(const uint8_t* p1, int32_t count) { return count < STRING_FORM_LIMIT ? p1 + 1 : p1; }
+
+void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count) {
     seek_reported(fs, pos & ~SECTOR_OFFSET_MASK);
 
     // The layer below writes whole sectors from their start and fills an

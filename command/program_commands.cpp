@@ -1,6 +1,7 @@
 // Loading a program text from the card into the host, and saving the host's
 // stored program into an existing file as text.
 #include "commands.h"
+#include "errstring.h"
 #include "host.h"
 
 namespace {
@@ -52,6 +53,16 @@ void mode_save(STATE_BLOCK* sb) {
     seek_reported(fs, 0);
 
     uint8_t* const b = host_alloc(SAVE_LINE_SIZE);
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    // The text may run past the file's last cluster, which then grows: the
+    // file's size counts the whole of its clusters until the text is down.
+    uint8_t* const block = host_alloc(512);
+    const uint32_t bcs = fs->csize * 512u;
+    const uint32_t capacity = fs->fsize + ((0u - fs->fsize) & (bcs - 1));
+    if (capacity >= fs->fsize) {
+        fs->fsize = capacity;
+    }
+#endif
     uint8_t* p = host_program_memory();
     // Only a line-start byte continues the program; any other byte ends it, as
     // the listing could not step past it.
@@ -60,10 +71,22 @@ void mode_save(STATE_BLOCK* sb) {
         const uint32_t k = mystrlen(reinterpret_cast<const char*>(b));
         b[k] = 13;
         b[k + 1] = 10;
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+        save_growing(fs, b, k + 2, block);
+#else
         write_reported(fs, b, k + 2);
+#endif
     }
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    // The file ends with the text: no end marks, and no clusters past it.
+    write_reported(fs, nullptr, 0);
+    if ((fs->flag & FLAG_OPEN) != 0) {
+        errstring(pf_shrink(fs, fs->fptr, block));
+    }
+#else
     b[0] = 0;
     b[1] = 0;
     write_reported(fs, b, 2);
     write_reported(fs, nullptr, 0);
+#endif
 }

@@ -3,13 +3,21 @@
 #include "commands.h"
 #include "errstring.h"
 #include "host.h"
+#include "image_features.h"
 #include "sfr.h"
+#include "unaligned.h"
 
 namespace {
 
-bool names_a_file(int32_t mode) {
-    return mode == MODE_OPEN || mode == MODE_OPENDIR || mode == MODE_LOAD || mode == MODE_SAVE;
-}
+// The commands that name a file or a directory, and so run the bus set-up.
+constexpr uint32_t NAMING_COMMANDS =
+    IMAGE_COMMANDS & ((1u << MODE_OPEN) | (1u << MODE_OPENDIR) | (1u << MODE_LOAD) | (1u << MODE_SAVE) |
+                      (1u << MODE_CREATE) | (1u << MODE_DELETE));
+// The commands whose result the status command reports afterwards.
+constexpr uint32_t REPORTED_COMMANDS = IMAGE_COMMANDS & ~(1u << MODE_STATUS);
+
+// Bit `mode` of a mask of commands; none for a number outside 0 to 31.
+uint32_t command_bit(int32_t mode) { return static_cast<uint32_t>(mode) < 32 ? 1u << mode : 0; }
 
 } // namespace
 
@@ -21,6 +29,15 @@ void build_name(NameBuffer& name, const uint8_t* p1) {
         name.fn[i] = p1[i];
     }
     name.fn[copied + 1] = 0;
+}
+
+void mode_status(const STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4) {
+    const FATFS* const fs = &sb->FatFs;
+    const bool open = (fs->flag & FLAG_OPEN) != 0;
+    *p2 = open ? static_cast<int32_t>(fs->fptr) : -1;
+    *p3 = open ? static_cast<int32_t>(fs->fsize) : -1;
+    *p4 = sb->last_result;
+    *reinterpret_cast<unaligned_u32*>(p1) = IMAGE_COMMANDS;
 }
 
 void mode_set_cs(const uint8_t* p1) {
@@ -55,7 +72,11 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     // The entry steps share one reading: the host's service calls among them
     // leave the command number as it is.
     const int32_t named = *command;
-    if (names_a_file(named)) {
+    const uint32_t bit = command_bit(named);
+    if ((bit & REPORTED_COMMANDS) != 0) {
+        sb->last_result = FR_OK;
+    }
+    if ((bit & NAMING_COMMANDS) != 0) {
         build_name(name, p1);
         if (named == MODE_LOAD) {
             host_prepare_load();
@@ -63,14 +84,18 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         bus_setup(sb);
         // The file that a load or a save works on is opened here, as for
         // MODE_OPEN: the open's deep calls then stand on main's frame alone.
-        if (named != MODE_OPENDIR) {
+        if (IMAGE_GROWS && (named == MODE_CREATE || named == MODE_SAVE)) {
+            open_or_create(sb, name, named == MODE_CREATE);
+        } else if (IMAGE_GROWS && named == MODE_DELETE) {
+            delete_named(sb, name);
+        } else if (named != MODE_OPENDIR) {
             open_named_file(sb, name);
         }
     }
 
     if (*command == MODE_READ) {
         mode_read(sb, p1, p2, p3, p4);
-    } else if (*command == MODE_WRITE) {
+    } else if (IMAGE_WRITES && *command == MODE_WRITE) {
         mode_write(sb, p1, p2, p3);
     } else if (*command == MODE_OPENDIR) {
         mode_opendir(sb, name);
@@ -78,9 +103,15 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         mode_readdir(sb, p1);
     } else if (*command == MODE_LOAD) {
         mode_load(sb);
-    } else if (*command == MODE_SAVE) {
+    } else if (IMAGE_WRITES && *command == MODE_SAVE) {
         mode_save(sb);
     } else if (*command == MODE_SET_CS) {
         mode_set_cs(p1);
+    } else if (*command == MODE_STATUS) {
+        mode_status(sb, p1, p2, p3, p4);
+    } else if (IMAGE_GROWS && *command == MODE_SET_SIZE) {
+        mode_set_size(sb, p2);
+    } else if (IMAGE_GROWS && *command == MODE_APPEND) {
+        mode_append(sb, p1, p2, p3);
     }
 }

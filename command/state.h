@@ -9,15 +9,15 @@
 #include "state_offsets.h"
 
 struct STATE_BLOCK {
-    uint8_t unused_head[STATE_FATFS];
-    FATFS FatFs; // 0x50: mounted volume and open file
+    uint8_t unused_head[STATE_FATFS - sizeof(FatScratch)];
+    FatScratch scratch; // the file system's working space, just before FatFs (scratch_of)
+    FATFS FatFs;        // 0x50: mounted volume and open file
     uint8_t unused_after_fatfs[STATE_FILEINFO - STATE_FATFS - sizeof(FATFS)];
     FILINFO fileinfo; // 0xA0: the entry last listed
-    union {           // DIR holds a pointer: 20 bytes on the chip, more on the PC
-        DIR DIRFS;    // 0xB8: the directory being listed
-        uint8_t dirfs_room[STATE_DIRFS_ROOM];
-    };
-    uint8_t unused_tail[STATE_WC - STATE_DIRFS - STATE_DIRFS_ROOM];
+    DIR DIRFS;        // 0xB8: the directory being listed
+    uint8_t unused_after_dirfs[STATE_DIRFS_ROOM - sizeof(DIR)];
+    uint8_t last_result; // 0xE0: the first failed step's code of the last command, for the status command
+    uint8_t unused_tail[STATE_WC - STATE_LAST_RESULT - 1];
     uint16_t wc;        // 0xF4: owned by the card driver
     uint16_t write_crc; // 0xF6: owned by the card driver
     int32_t append_pos; // 0xF8
@@ -25,16 +25,16 @@ struct STATE_BLOCK {
 };
 
 static_assert(offsetof(STATE_BLOCK, FatFs) == STATE_FATFS);
+static_assert(offsetof(STATE_BLOCK, scratch) + sizeof(FatScratch) == STATE_FATFS, "scratch_of finds it");
 static_assert(offsetof(STATE_BLOCK, fileinfo) == STATE_FILEINFO);
 static_assert(offsetof(STATE_BLOCK, DIRFS) == STATE_DIRFS);
 static_assert(sizeof(DIR) <= STATE_DIRFS_ROOM);
+static_assert(offsetof(STATE_BLOCK, last_result) == STATE_LAST_RESULT);
 static_assert(offsetof(STATE_BLOCK, wc) == STATE_WC);
 static_assert(offsetof(STATE_BLOCK, write_crc) == STATE_WRITE_CRC);
 static_assert(offsetof(STATE_BLOCK, append_pos) == STATE_APPEND_POS);
 static_assert(offsetof(STATE_BLOCK, card_kind) == STATE_CARD_KIND);
 static_assert(sizeof(STATE_BLOCK) == STATE_BLOCK_SIZE);
-#if defined(__mips__)
-static_assert(sizeof(DIR) == 20, "DIR is 20 bytes on the chip");
-#endif
+static_assert(sizeof(DIR) == (IMAGE_GROWS ? 28 : 16));
 
 inline STATE_BLOCK* state_block() { return reinterpret_cast<STATE_BLOCK*>(host_state_block()); }

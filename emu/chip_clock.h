@@ -10,8 +10,10 @@
 //   of code the CPU enters (after a branch, taken or not, or a call): the
 //   prefetch buffer hides them while code runs straight on, a change of flow
 //   has to wait for flash. Real prefetch hits and misses are not modelled.
-// - Host services take no time, except host_delay, which moves the clock on by
-//   the microseconds asked for. No time passes between two calls of the module.
+// - Host services take the time host_costs.h estimates for each; host_delay
+//   moves the clock on by the microseconds asked for. Host interrupts hold the
+//   CPU as pause_schedule.h says. No time passes between two calls of the
+//   module, for the interrupt timers neither.
 // - Bus traffic cannot stall the CPU: the module waits by polling, and every
 //   poll is an instruction that is counted.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,8 @@
 #include "chip_map.h"
 #include "host_services.h"
 #include "ram_layout.h"
+#include "sfr.h"
+#include "status_reads.h"
 
 namespace emu {
 namespace {
@@ -18,8 +21,6 @@ namespace {
 constexpr uint32_t ARG_AREA = 24;
 constexpr uint32_t ENTRY_SP = RAM_BASE + sim::RAM_STACK_TOP - ARG_AREA;
 constexpr uint32_t GARBAGE = 0xDEAD0000;
-
-constexpr uint32_t SPI2STAT_ADDRESS = 0xBF805A10;
 
 const char* const kRegNames[32] = {"zero", "at", "v0", "v1", "a0", "a1", "a2", "a3", "t0", "t1", "t2",
                                    "t3",   "t4", "t5", "t6", "t7", "s0", "s1", "s2", "s3", "s4", "s5",
@@ -30,6 +31,31 @@ const int kPreserved[] = {16, 17, 18, 19, 20, 21, 22, 23, 28, 29, 30};
 std::string hex(uint64_t v) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(v));
+    return text;
+}
+
+// "7 (SRMT), 28:24 (RXBUFELM)": the bits of SPI2STAT, named where they have a name.
+std::string status_bits(uint32_t bits) {
+    static const struct {
+        uint32_t mask;
+        const char* name;
+    } kFields[] = {{SPI2STAT_SPIRBF, "0 (SPIRBF)"},        {SPI2STAT_SPITBF, "1 (SPITBF)"},
+                   {SPI2STAT_SPITBE, "3 (SPITBE)"},        {SPI2STAT_SPIRBE, "5 (SPIRBE)"},
+                   {SPI2STAT_SPIROV, "6 (SPIROV)"},        {SPI2STAT_SRMT, "7 (SRMT)"},
+                   {SPI2STAT_SPIBUSY, "11 (SPIBUSY)"},     {SPI2STAT_TXBUFELM, "20:16 (TXBUFELM)"},
+                   {SPI2STAT_RXBUFELM, "28:24 (RXBUFELM)"}};
+    std::string text;
+    for (const auto& field : kFields) {
+        if (bits & field.mask) {
+            text += (text.empty() ? "" : ", ") + std::string(field.name);
+            bits &= ~field.mask;
+        }
+    }
+    for (int bit = 0; bit < 32; ++bit) {
+        if (bits & (1u << bit)) {
+            text += (text.empty() ? "" : ", ") + std::to_string(bit);
+        }
+    }
     return text;
 }
 
@@ -65,20 +91,11 @@ const char* access_name(uc_mem_type type) {
 
 struct EmuCpu::Hooks {
     // Only the trap page: the host's services.
-    static void trap(uc_engine* uc, uint64_t address, uint32_t, void* user) {
-        auto& cpu = *static_cast<EmuCpu*>(user);
+    static void trap(uc_engine*, uint64_t address, uint32_t, void* user) {
         const auto pc = static_cast<uint32_t>(address);
-        if (pc == RETURN_TRAP) {
-            return;
+        if (pc != RETURN_TRAP) {
+            static_cast<EmuCpu*>(user)->host_service(pc - TRAP_BASE);
         }
-        cpu.board_->advance_to(cpu.now_ps());
-        const uint64_t before = cpu.board_->now_ps();
-        try {
-            run_host_service(uc, *cpu.board_, pc - TRAP_BASE);
-        } catch (const EmuFault& e) {
-            cpu.fault(e.what());
-        }
-        cpu.delay_ps_ += cpu.board_->now_ps() - before;
     }
 
     static void block(uc_engine*, uint64_t address, uint32_t size, void* user) {
@@ -109,9 +126,9 @@ struct EmuCpu::Hooks {
             cpu.fault(std::to_string(size) + "-byte read of SFR " + hex(address));
             return 0;
         }
-        cpu.sync_board(address, false);
-        if (address == SPI2STAT_ADDRESS) {
-            cpu.skip_idle_polls();
+        const Access* access = cpu.sync_board(address, false);
+        if (address == SPI2STAT) {
+            cpu.read_status(access);
         }
         return cpu.board_->reg_read(address);
     }
@@ -128,8 +145,9 @@ struct EmuCpu::Hooks {
     }
 };
 
-EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_t budget, ClockSettings clock)
-    : load_address_(load_address), image_size_(static_cast<uint32_t>(image.size())), budget_(budget),
+EmuCpu::EmuCpu(const std::vector<uint8_t>& image, uint32_t load_address, uint64_t runaway_ps,
+               ClockSettings clock)
+    : load_address_(load_address), image_size_(static_cast<uint32_t>(image.size())), runaway_ps_(runaway_ps),
       clock_(clock) {
     if (load_address % 4 != 0 || load_address < IMAGE_SPACE_BASE ||
         load_address + image.size() > FLASH_BASE + FLASH_SIZE) {
@@ -194,26 +212,51 @@ void EmuCpu::bind(sim::Board& board) {
     bound_ram_ = board.ram();
 }
 
-// What the clock and the stack watch need to know of a block of code.
+// A load or store of a block of code.
+struct EmuCpu::Access {
+    uint32_t index; // of the instruction in the block
+    int base;       // register
+    int16_t offset;
+    bool store;
+    uint32_t examined; // a load: the bits of the word the code then examines
+};
+
+// What the clock, the stack watch and the status checks need to know of a block of code.
 struct EmuCpu::BlockInfo {
-    struct Access {
-        uint32_t index; // of the instruction in the block
-        int base;       // register
-        int16_t offset;
-        bool store;
-    };
+    uint32_t address = 0;
     uint32_t size = 0;
     int32_t stack_dip = 0; // the lowest its `addiu $sp, $sp, imm` take $sp, from entry
     std::vector<Access> accesses;
-    // A loop of one load, a mask and a branch back to its own start:
-    // lw rX; andi rX, rX, mask; beqz/bnez rX, start; (delay slot).
-    bool poll_loop = false;
-    uint32_t poll_mask = 0;
-    bool poll_while_zero = false;
+    std::optional<PollLoop> poll; // the block is a loop polling the word it loads first
 };
 
-uint64_t EmuCpu::now_ps() const {
-    return delay_ps_ + clock_.cycles_to_ps(executed_ + clock_.flash_wait_states * blocks_);
+uint64_t EmuCpu::time_at(uint64_t instructions) const {
+    return host_ps_ + paused_ps_ + clock_.cycles_to_ps(instructions + clock_.flash_wait_states * blocks_);
+}
+
+uint64_t EmuCpu::now_ps() const { return time_at(executed_); }
+
+// The CPU is at the start of an instruction that observes time: the pauses
+// due by then are taken, and the board's clock follows.
+void EmuCpu::observe(uint64_t instructions) {
+    paused_ps_ += pauses_.catch_up(time_at(instructions), instructions - call_start_);
+    board_->advance_to(time_at(instructions));
+}
+
+// A host service runs at the instruction that called it; its own time
+// follows (host_costs.h), and a delay's pauses run on the core timer.
+void EmuCpu::host_service(uint32_t offset) {
+    observe(executed_);
+    const uint64_t before = board_->now_ps();
+    try {
+        host_ps_ += run_host_service(uc_, *board_, offset);
+    } catch (const EmuFault& e) {
+        fault(e.what());
+        return;
+    }
+    const uint64_t delay = board_->now_ps() - before; // only host_delay moves the board's clock
+    host_ps_ += delay;
+    paused_ps_ += pauses_.absorb_delay(before, delay);
 }
 
 void EmuCpu::enter_block(uint32_t address, uint32_t size) {
@@ -229,8 +272,11 @@ void EmuCpu::enter_block(uint32_t address, uint32_t size) {
     block_start_ = executed_;
     executed_ += size / 4;
     ++blocks_;
-    if (executed_ - call_start_ > budget_) {
-        fault("runaway: more than " + std::to_string(budget_) + " instructions in one call");
+    // Every block moves the clock on, so this ends any loop.
+    if (now_ps() - call_start_ps_ > runaway_ps_) {
+        char limit[32];
+        std::snprintf(limit, sizeof limit, "%g s", static_cast<double>(runaway_ps_) * 1e-12);
+        fault(std::string("runaway: more than ") + limit + " of chip time in one call");
         return;
     }
     if (block_->stack_dip < 0) {
@@ -247,6 +293,7 @@ const EmuCpu::BlockInfo& EmuCpu::block_info(uint32_t address, uint32_t size) {
         return *known;
     }
     known = std::make_unique<BlockInfo>();
+    known->address = address;
     known->size = size;
     std::vector<uint32_t> words(size / 4);
     if (uc_mem_read(uc_, address, words.data(), words.size() * 4) != UC_ERR_OK) {
@@ -263,62 +310,79 @@ const EmuCpu::BlockInfo& EmuCpu::block_info(uint32_t address, uint32_t size) {
         const bool load = (opcode >= 0x20 && opcode <= 0x26) || opcode == 0x30;
         const bool store = (opcode >= 0x28 && opcode <= 0x2B) || opcode == 0x2E || opcode == 0x38;
         if (load || store) {
-            known->accesses.push_back(
-                {i, static_cast<int>((w >> 21) & 31), static_cast<int16_t>(w & 0xFFFF), store});
+            known->accesses.push_back({i, static_cast<int>((w >> 21) & 31), static_cast<int16_t>(w & 0xFFFF),
+                                       store, load ? examined_bits(words, i) : 0});
         }
     }
-    // The delay slot must not touch memory; the branch goes back three words.
-    if (words.size() == 4 && known->accesses.size() == 1 && known->accesses[0].index == 0 &&
-        (words[0] >> 26) == 0x23) {
-        const uint32_t rx = (words[0] >> 16) & 31;
-        const bool masks =
-            (words[1] >> 26) == 0x0C && ((words[1] >> 21) & 31) == rx && ((words[1] >> 16) & 31) == rx;
-        const uint32_t branch = words[2] >> 26;
-        const bool tests = (branch == 0x04 || branch == 0x05) && ((words[2] >> 21) & 31) == rx &&
-                           ((words[2] >> 16) & 31) == 0 && static_cast<int16_t>(words[2] & 0xFFFF) == -3;
-        if (masks && tests && rx != 0) {
-            known->poll_loop = true;
-            known->poll_mask = words[1] & 0xFFFF;
-            known->poll_while_zero = branch == 0x04;
-        }
-    }
+    known->poll = PollLoop::recognise(words);
     return *known;
 }
 
-// A loop that polls SPI2STAT for a bit that cannot change before the byte on
-// the bus completes would read the same status every turn until then: the
-// clock moves on by the turns it would make, and the read happens at the
-// first turn that can see the change. The instruction count and the time are
-// the same as running every turn; only the engine's work is saved.
-void EmuCpu::skip_idle_polls() {
-    if (block_ == nullptr || !block_->poll_loop || next_access_ != 1) {
+// A read of SPI2STAT: the bits the code goes on to examine must be ones the
+// datasheet calls valid in the buffer mode in force; a plain store of the
+// whole word examines none.
+void EmuCpu::read_status(const Access* access) {
+    const uint32_t invalid = access != nullptr ? access->examined & spi_->invalid_status_bits() : 0;
+    if (invalid != 0) {
+        fault("read of SPI2STAT bit(s) " + status_bits(invalid) + " at " + code_address(access->index) +
+              ", which the datasheet calls invalid in " +
+              ((board_->spi2con() & SPI2CON_ENHBUF) ? "enhanced" : "standard") + " buffer mode");
         return;
     }
-    const uint64_t change = spi_->next_change_ps();
-    const uint64_t now = board_->now_ps();
-    if (change <= now) {
-        return;
+    if (access != nullptr && access->index == 0 && next_access_ == 1 && block_->poll) {
+        skip_idle_polls(access->examined);
     }
-    const bool zero = (spi_->status() & block_->poll_mask) == 0;
-    if (zero != block_->poll_while_zero) {
-        return; // this turn leaves the loop
+}
+
+// A loop that polls SPI2STAT for a bit that cannot change before the next
+// byte completes would read the same status every turn until then: the clock
+// moves on by the turns it would make, and the read happens at the first turn
+// that can see the change, or the first that a pause holds. The instruction
+// count and the time are the same as running every turn; only the engine's
+// work is saved. With nothing shifting and nothing queued the status can
+// never change (a pause only stops the CPU), so the loop would never end:
+// that is a hang, stopped at once.
+void EmuCpu::skip_idle_polls(uint32_t examined) {
+    const uint64_t turn_instructions = block_->size / 4;
+    const uint64_t turn_ps = clock_.cycles_to_ps(turn_instructions + clock_.flash_wait_states);
+    for (;;) {
+        const uint32_t status = spi_->status();
+        if (!block_->poll->continues(status)) {
+            return;
+        }
+        const uint64_t change = spi_->next_change_ps();
+        if (change == 0) {
+            fault("hang: polling SPI2STAT at " + code_address(0) + " for bit(s) " + status_bits(examined) +
+                  " that can never change: nothing is shifting or queued (SPI2STAT " + hex(status) +
+                  ((status & SPI2STAT_SPIROV) ? ", SPIROV set" : "") + ")");
+            return;
+        }
+        const uint64_t now = board_->now_ps();
+        if (change <= now) {
+            return;
+        }
+        // Turns until the change, the next interrupt or the test's pause.
+        const uint64_t until = std::min(change, pauses_.next_due_ps());
+        uint64_t turns = until > now ? (until - now + turn_ps - 1) / turn_ps : 1;
+        if (const auto shot = pauses_.one_shot_instruction()) {
+            const uint64_t at = block_start_ - call_start_;
+            turns = std::min(turns, (*shot - at + turn_instructions - 1) / turn_instructions);
+        }
+        turns = std::max<uint64_t>(turns, 1);
+        executed_ += turn_instructions * turns;
+        block_start_ += turn_instructions * turns;
+        blocks_ += turns;
+        observe(block_start_);
     }
-    const uint64_t turn_cycles = 4 + clock_.flash_wait_states;
-    const uint64_t turn_ps = clock_.cycles_to_ps(turn_cycles);
-    const uint64_t turns = (change - now + turn_ps - 1) / turn_ps;
-    executed_ += 4 * turns;
-    block_start_ += 4 * turns;
-    blocks_ += turns;
-    board_->advance_to(delay_ps_ + clock_.cycles_to_ps(block_start_ + clock_.flash_wait_states * blocks_));
 }
 
 // Unicorn keeps the PC at the start of the block while it runs one, so the
 // instruction behind a register access is found among the block's loads and
 // stores instead: the first one not yet passed whose base register and
 // offset give the address accessed (registers are current during the access).
-uint32_t EmuCpu::access_index(uint32_t address, bool store) {
+const EmuCpu::Access* EmuCpu::find_access(uint32_t address, bool store) {
     if (block_ == nullptr) {
-        return 0;
+        return nullptr;
     }
     const auto& accesses = block_->accesses;
     for (size_t k = next_access_; k < accesses.size(); ++k) {
@@ -327,17 +391,31 @@ uint32_t EmuCpu::access_index(uint32_t address, bool store) {
             reg(uc_, UC_MIPS_REG_0 + a.base) + static_cast<uint32_t>(static_cast<int32_t>(a.offset)) ==
                 address) {
             next_access_ = k + 1;
-            return a.index;
+            return &a;
         }
     }
-    return 0;
+    return nullptr;
 }
 
 // The board's clock follows the CPU's before each register access, so SPI2
 // sees the moment the instruction runs.
-void EmuCpu::sync_board(uint32_t address, bool store) {
-    const uint64_t done = block_start_ + access_index(address, store);
-    board_->advance_to(delay_ps_ + clock_.cycles_to_ps(done + clock_.flash_wait_states * blocks_));
+const EmuCpu::Access* EmuCpu::sync_board(uint32_t address, bool store) {
+    const Access* access = find_access(address, store);
+    const uint64_t at = block_start_ + (access != nullptr ? access->index : 0);
+    observe(at);
+    if (record_sfr_) {
+        sfr_log_.push_back({at - call_start_, address, store});
+    }
+    return access;
+}
+
+std::string EmuCpu::code_address(uint32_t index) const {
+    const uint32_t pc = (block_ != nullptr ? block_->address : 0) + 4 * index;
+    std::string text = hex(pc);
+    if (pc >= load_address_ && pc - load_address_ < image_size_) {
+        text += " (image offset " + hex(pc - load_address_) + ")";
+    }
+    return text;
 }
 
 void EmuCpu::fault(const std::string& what) {
@@ -385,7 +463,11 @@ void EmuCpu::call_main(sim::Board& board) {
     fault_.clear();
     call_start_ = executed_;
     block_ = nullptr;
+    sfr_log_.clear();
+    pauses_.begin_call();
     const uint64_t started_ps = now_ps();
+    const uint64_t paused_before = paused_ps_;
+    call_start_ps_ = started_ps;
     // The board runs SPI2 on this CPU's clock for the call, and on its own again after it.
     struct TimingScope {
         sim::Board& board;
@@ -393,9 +475,10 @@ void EmuCpu::call_main(sim::Board& board) {
     } timing{board};
     board.set_spi_timing(spi_.get());
     const uc_err err = uc_emu_start(uc_, load_address_, RETURN_TRAP, 0, 0);
+    observe(executed_); // the return, held by any pause due before it
     last_.instructions = executed_ - call_start_;
     last_.time_ps = now_ps() - started_ps;
-    board.advance_to(now_ps());
+    last_.paused_ps = paused_ps_ - paused_before;
     const uint32_t pc = reg(uc_, UC_MIPS_REG_PC);
     if (fault_.empty() && err != UC_ERR_OK) {
         fault_ = uc_strerror(err);

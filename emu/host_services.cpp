@@ -7,6 +7,7 @@
 #include "cfunctions.h"
 #include "chip_map.h"
 #include "emu_cpu.h"
+#include "host_costs.h"
 #include "ram_layout.h"
 
 namespace emu {
@@ -69,30 +70,58 @@ void install_host_table(uc_engine* uc) {
     uc_mem_write(uc, FLASH_BASE, table.data(), sizeof table);
 }
 
-void run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset) {
+uint64_t run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset) {
+    using namespace host_cost;
     uint32_t result = 0;
+    uint64_t cost = 0;
     switch (offset) {
     case HOST_DELAY: board.host_delay(reg(uc, UC_MIPS_REG_A0)); break;
     case HOST_PIN_CONFIG:
         board.host_pin_config(arg(uc, UC_MIPS_REG_A0), arg(uc, UC_MIPS_REG_A1), arg(uc, UC_MIPS_REG_A2));
+        cost = PIN_CONFIG_PS;
         break;
-    case HOST_PIN_WRITE: board.host_pin_write(arg(uc, UC_MIPS_REG_A0), arg(uc, UC_MIPS_REG_A1)); break;
-    case HOST_ALLOC: result = RAM_BASE + board.host_alloc(reg(uc, UC_MIPS_REG_A0)); break;
+    case HOST_PIN_WRITE:
+        board.host_pin_write(arg(uc, UC_MIPS_REG_A0), arg(uc, UC_MIPS_REG_A1));
+        cost = PIN_WRITE_PS;
+        break;
+    case HOST_ALLOC: {
+        const uint32_t size = reg(uc, UC_MIPS_REG_A0);
+        result = RAM_BASE + board.host_alloc(size);
+        cost = ALLOC_CALL_PS + size * ALLOC_PER_BYTE_PS;
+        break;
+    }
     case HOST_LOAD_PROGRAM:
         board.host_load_program(ram_offset(reg(uc, UC_MIPS_REG_A0), "host_load_program"),
                                 arg(uc, UC_MIPS_REG_A1));
+        cost = LOAD_CALL_PS + board.loaded_programs().back().size() * LOAD_PER_BYTE_PS;
         break;
-    case HOST_PRINT: board.host_print(read_text(uc, reg(uc, UC_MIPS_REG_A0))); break;
-    case HOST_PREPARE_LOAD: board.host_prepare_load(); break;
-    case HOST_LIST_LINE:
-        result = RAM_BASE + board.host_list_line(ram_offset(reg(uc, UC_MIPS_REG_A0), "host_list_line"),
-                                                 ram_offset(reg(uc, UC_MIPS_REG_A1), "host_list_line"));
+    case HOST_PRINT: {
+        const std::string text = read_text(uc, reg(uc, UC_MIPS_REG_A0));
+        board.host_print(text);
+        cost = PRINT_CALL_PS + text.size() * PRINT_PER_CHARACTER_PS;
         break;
+    }
+    case HOST_PREPARE_LOAD:
+        board.host_prepare_load();
+        cost = PREPARE_LOAD_PS;
+        break;
+    case HOST_LIST_LINE: {
+        const uint32_t buffer = ram_offset(reg(uc, UC_MIPS_REG_A0), "host_list_line");
+        result =
+            RAM_BASE + board.host_list_line(buffer, ram_offset(reg(uc, UC_MIPS_REG_A1), "host_list_line"));
+        uint32_t listed = 0;
+        while (board.ram()[buffer + listed] != 0) {
+            ++listed;
+        }
+        cost = LIST_LINE_PS + listed * LIST_PER_CHARACTER_PS;
+        break;
+    }
     default: throw EmuFault("call of " + hex(TRAP_BASE + offset) + ", which is no host service");
     }
     uc_reg_write(uc, UC_MIPS_REG_V0, &result);
     const uint32_t ra = reg(uc, UC_MIPS_REG_RA);
     uc_reg_write(uc, UC_MIPS_REG_PC, &ra);
+    return cost;
 }
 
 } // namespace emu

@@ -13,8 +13,10 @@ namespace emu {
 void install_host_table(uc_engine* uc);
 
 // Runs the service whose table offset is given, sets $v0 and returns to $ra.
-// Throws EmuFault when the module hands the host a pointer outside RAM.
-void run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset);
+// Returns the time the service takes the CPU (host_cost.h); host_delay's own
+// time is the board's clock moving on. Throws EmuFault when the module hands
+// the host a pointer outside RAM.
+uint64_t run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset);
 
 // Chip address in RAM (either segment) -> offset into the board's RAM.
 uint32_t ram_offset(uint32_t address, const char* what);

@@ -29,7 +29,7 @@ uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     if ((got & 0xFF) != RES_OK) {
         return 1;
     }
-    fs->fat_run = got >> READ_RUN_SHIFT;
+    fs->fat_run = static_cast<uint8_t>(got >> READ_RUN_SHIFT);
     bc = fat_offset(fs->fs_type, clst);
     if (bc % SECTOR_SIZE == SECTOR_SIZE - 1 &&
         disk_readp(buf + 1, fs->fatbase + bc / SECTOR_SIZE + 1, 0, 1) != RES_OK) {

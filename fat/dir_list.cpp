@@ -1,15 +1,13 @@
 // Listing a directory one entry per call.
 #include "dir_entry.h"
 
-// A call of its own for the same reason as pf_open: its buffers stay out of main's frame.
+// A call of its own for the same reason as pf_open: its working values stay out of main's frame.
 __attribute__((noinline)) FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path) {
     if (!fs || fs->fs_type == FS_NONE) {
         return FR_NOT_ENABLED;
     }
-    uint8_t sp[12];
-    uint8_t dir[DIR_ENTRY_SIZE];
-    dj->fn = sp;
-    const FRESULT res = follow_path(fs, dj, dir, path);
+    const uint8_t* const dir = scratch_of(fs)->found.entry;
+    const FRESULT res = follow_path(fs, dj, scratch_of(fs)->found.entry, path);
     if (res != FR_OK) {
         return res;
     }
@@ -76,7 +74,7 @@ FRESULT pf_readdir(FATFS* fs, DIR* dj, FILINFO* fno) {
     if (!fno) {
         return dir_rewind(fs, dj);
     }
-    uint8_t dir[DIR_ENTRY_SIZE];
+    uint8_t* const dir = scratch_of(fs)->found.entry;
     FRESULT res = dir_read(fs, dj, dir);
     if (res != FR_OK && res != FR_NO_FILE) {
         return res;

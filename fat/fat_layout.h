@@ -18,6 +18,9 @@ constexpr uint8_t FS_FAT32 = 3;
 
 // Directory entry byte offsets.
 constexpr uint32_t DIR_ATTR = 11;
+constexpr uint32_t DIR_CRT_TIME = 14;
+constexpr uint32_t DIR_CRT_DATE = 16;
+constexpr uint32_t DIR_ACC_DATE = 18;
 constexpr uint32_t DIR_CLUST_HI = 20;
 constexpr uint32_t DIR_WRT_TIME = 22;
 constexpr uint32_t DIR_WRT_DATE = 24;
@@ -25,8 +28,11 @@ constexpr uint32_t DIR_CLUST_LO = 26;
 constexpr uint32_t DIR_FILE_SIZE = 28;
 
 // Attribute bits; long-name entries carry the volume bit too.
+constexpr uint8_t ATTR_READ_ONLY = 0x01;
 constexpr uint8_t ATTR_VOLUME = 0x08;
 constexpr uint8_t ATTR_DIR = 0x10;
+constexpr uint8_t ATTR_ARCHIVE = 0x20;
+constexpr uint8_t ATTR_LONG_NAME = 0x0F; // read-only, hidden, system and volume together
 
 // First name byte markers.
 constexpr uint8_t NAME_END = 0x00;

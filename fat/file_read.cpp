@@ -4,8 +4,8 @@
 #include "file_step.h"
 #include "pff.h"
 
-// A call of its own on the chip: folded into the entry point, its name and
-// entry buffers would lie in main's frame under every command's deepest call.
+// A call of its own on the chip: folded into the entry point, its working
+// values would lie in main's frame under every command's deepest call.
 __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     if (!fs) {
         return FR_NOT_ENABLED;
@@ -14,27 +14,38 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     if (fs->fs_type == FS_NONE) {
         return FR_NOT_ENABLED;
     }
-    uint8_t sp[12];
-    uint8_t dir[DIR_ENTRY_SIZE];
-    DIR dj;
-    dj.fn = sp;
-    const FRESULT res = follow_path(fs, &dj, dir, path);
+    FatScratch* const scratch = scratch_of(fs);
+    const uint8_t* const dir = scratch->found.entry;
+    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
     if (res != FR_OK) {
         return res;
     }
     if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    fs->org_clust = get_clust(fs, dir);
-    fs->fsize = ld_dword(dir + DIR_FILE_SIZE);
+    open_file(fs, get_clust(fs, dir), ld_dword(dir + DIR_FILE_SIZE));
+    return FR_OK;
+}
+
+void open_file(FATFS* fs, uint32_t first, uint32_t size) {
+    fs->org_clust = first;
+    fs->fsize = size;
     fs->fptr = 0;
-    // Of the chain only its first cluster is known yet.
+    forget_chain(fs);
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    // Where its entry is, for the size a growing file gets.
+    const DIR* const walk = &scratch_of(fs)->walk;
+    fs->dir_sect = walk->sect;
+    fs->dir_index = static_cast<uint8_t>(walk->index % ENTRIES_PER_SECTOR);
+#endif
+    fs->flag = FLAG_OPEN;
+}
+
+void forget_chain(FATFS* fs) {
     fs->head_last = 0;
     fs->run_first = 0;
     fs->run_last = 0;
     fs->run_clust = fs->org_clust;
-    fs->flag = FLAG_OPEN;
-    return FR_OK;
 }
 
 FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {

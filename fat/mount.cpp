@@ -26,6 +26,7 @@ constexpr uint32_t BPB_FAT_SZ16 = 9;     // 22
 constexpr uint32_t BPB_TOT_SEC32 = 19;   // 32
 constexpr uint32_t BPB_FAT_SZ32 = 23;    // 36
 constexpr uint32_t BPB_ROOT_CLUS = 31;   // 44
+constexpr uint32_t BPB_FSINFO = 35;      // 48: its low byte, all that a volume ever needs
 
 // check_fs classes.
 constexpr uint8_t FS_BOOT = 0;
@@ -57,7 +58,8 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect) {
 // Kept a call of its own on the chip: folded into the entry point, its
 // buffer would lie in main's frame, under the deepest call of every command.
 __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
-    uint8_t buf[BPB_SIZE];
+    uint8_t* const buf = scratch_of(fs)->bpb;
+    static_assert(sizeof(FatScratch::bpb) == BPB_SIZE);
     uint32_t bsect = 0;
 
     // Whatever happens below, the previous card's volume and open file are gone.
@@ -103,6 +105,11 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
         tsect = ld_dword(buf + BPB_TOT_SEC32);
     }
     const uint32_t rsvd = ld_word(buf + BPB_RSVD_SEC_CNT);
+    // The boot record itself is the first reserved sector: a FAT at the
+    // volume's first sector would be read, and grown, over it.
+    if (rsvd == 0) {
+        return FR_NO_FILESYSTEM;
+    }
     const uint16_t n_rootdir = ld_word(buf + BPB_ROOT_ENT_CNT);
     const uint32_t rootsects = (n_rootdir + ENTRIES_PER_SECTOR - 1) / ENTRIES_PER_SECTOR;
 
@@ -112,7 +119,7 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
         return FR_NO_FILESYSTEM;
     }
     // The system area must fit in the volume; checked piecewise so that no sum wraps.
-    if (nfats != 0 && fatsz > tsect / nfats) {
+    if (nfats == 0 || fatsz > tsect / nfats) {
         return FR_NO_FILESYSTEM;
     }
     const uint32_t fsize = fatsz * nfats;
@@ -149,6 +156,14 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     fs->fatbase = bsect + rsvd;
     fs->database = fs->fatbase + fsize + rootsects;
     fs->dirbase = fat32 ? ld_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    fs->n_fats = static_cast<uint8_t>(nfats);
+    fs->fat_size = fatsz;
+    // FSInfo, whose free count follows the FAT's changes: a sector of the
+    // reserved area after the boot record, or none.
+    const uint32_t fsinfo = buf[BPB_FSINFO];
+    fs->fsinfo = fat32 && fsinfo != 0 && fsinfo < rsvd ? bsect + fsinfo : 0;
+#endif
     fs->fs_type = fs_type;
     return FR_OK;
 }

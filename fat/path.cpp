@@ -4,8 +4,7 @@
 
 // A call of its own: folded into follow_path, its working values would
 // widen follow_path's frame, which lies under the deepest chain of calls.
-__attribute__((noinline)) FRESULT create_name(DIR* dj, const char** path) {
-    uint8_t* sfn = dj->fn;
+__attribute__((noinline)) FRESULT create_name(uint8_t* sfn, const char** path) {
     const char* p = *path;
     uint32_t si = 0;
     uint32_t i = 0;
@@ -84,17 +83,41 @@ FRESULT dir_next(FATFS* fs, DIR* dj) {
 
 FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir) {
     FRESULT res = dir_rewind(fs, dj);
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    dj->free_sect = 0;
+    dj->lfn_sect = 0;
+#endif
     while (res == FR_OK) {
         if (!read_entry(dj, dir)) {
             return FR_DISK_ERR;
         }
-        if (dir[0] == NAME_END) {
+        const uint8_t c = dir[0];
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+        // Where a new entry could go: the first deleted slot, or the end.
+        if ((c == NAME_END || c == NAME_DELETED) && dj->free_sect == 0) {
+            dj->free_sect = dj->sect;
+            dj->free_index = dj->index;
+        }
+#endif
+        if (c == NAME_END) {
             return FR_NO_FILE;
         }
         // A deleted entry's clusters may already belong to another file.
-        if (dir[0] != NAME_DELETED && !(dir[DIR_ATTR] & ATTR_VOLUME) && mem_cmp(dir, dj->fn, NAME_LEN) == 0) {
+        if (c != NAME_DELETED && !(dir[DIR_ATTR] & ATTR_VOLUME) &&
+            mem_cmp(dir, scratch_of(fs)->found.name, NAME_LEN) == 0) {
             return FR_OK;
         }
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+        // The live long-name entries right before a short one belong to it.
+        if (c != NAME_DELETED && dir[DIR_ATTR] == ATTR_LONG_NAME) {
+            if (dj->lfn_sect == 0) {
+                dj->lfn_sect = dj->sect;
+                dj->lfn_index = dj->index;
+            }
+        } else {
+            dj->lfn_sect = 0;
+        }
+#endif
         res = dir_next(fs, dj);
     }
     return res;
@@ -113,13 +136,14 @@ FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path) {
         dir[0] = 0;
         return res;
     }
+    const uint8_t* const name = scratch_of(fs)->found.name;
     for (;;) {
-        create_name(dj, &path);
+        create_name(scratch_of(fs)->found.name, &path);
         const FRESULT res = dir_find(fs, dj, dir);
         if (res != FR_OK) {
             return res;
         }
-        if (dj->fn[NAME_LAST]) {
+        if (name[NAME_LAST]) {
             return FR_OK;
         }
         if (!(dir[DIR_ATTR] & ATTR_DIR)) {

@@ -4,14 +4,17 @@
 
 #include <stdint.h>
 
+#include "image_features.h"
 #include "sdtypes.h"
 
 struct FATFS {
-    uint8_t fs_type; // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
-    uint8_t flag;    // FLAG_OPEN, FLAG_WRITING
-    uint8_t csize;   // sectors per cluster
-    uint8_t pad1;
+    uint8_t fs_type;     // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
+    uint8_t flag;        // FLAG_OPEN, FLAG_WRITING
+    uint8_t csize;       // sectors per cluster
+    uint8_t n_fats;      // copies of the FAT (kept only where files grow)
     uint16_t n_rootdir;  // entries of the fixed root directory
+    uint8_t fat_run;     // entries after the one get_fat read last that count up from it
+    uint8_t dir_index;   // open file: its entry's slot in dir_sect (where files grow)
     uint32_t n_fatent;   // data clusters + 2
     uint32_t fatbase;    // first sector of the first FAT
     uint32_t dirbase;    // root directory: first sector (FAT12/16) or first cluster (FAT32)
@@ -28,18 +31,44 @@ struct FATFS {
     uint32_t run_first; // its clusters run_first to run_last are run_clust, run_clust + 1, ...
     uint32_t run_last;
     uint32_t run_clust;
-    uint32_t fat_run; // entries after the one get_fat read last that count up from it
+    // Kept only where files grow.
+    uint32_t dir_sect; // open file: the sector of its directory entry
+    uint32_t fat_size; // sectors of one FAT
+    uint32_t fsinfo;   // FAT32's FSInfo sector, 0 for none
 };
-static_assert(sizeof(FATFS) == 72, "FATFS is 72 bytes");
-static_assert(__builtin_offsetof(FATFS, fat_run) == 68, "fat_run is the last word");
+static_assert(sizeof(FATFS) == 80, "FATFS fills 0x50 to 0x9F of the state block");
 
 struct DIR {
     uint16_t index;  // current entry within the directory
-    uint8_t* fn;     // 12-byte name buffer of the resolution in progress
     uint32_t sclust; // first cluster of the directory, 0 for the root
     uint32_t clust;  // cluster of the current entry, 0 in a fixed root directory
     uint32_t sect;   // sector of the current entry, 0 once the walk has ended
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+    // What a search saw on the way, for making and removing entries.
+    uint32_t free_sect;  // the first free slot: its sector (0: none seen)
+    uint16_t free_index; // and its index
+    uint16_t lfn_index;  // the long-name entries just before the current one: the first one's index
+    uint32_t lfn_sect;   // and sector (0: none)
+#endif
 };
+
+// The working space of one file-system operation: the directory entry found
+// (or the mount's boot-parameter block), the 8.3 name looked for, and the walk
+// of a path's search. It lies in the state block right before FATFS, not on
+// the stack, so that the deep chains of calls under a search stand on small
+// frames; nothing in it lasts from one operation to the next.
+struct FatScratch {
+    union {
+        uint8_t bpb[36];
+        struct {
+            uint8_t entry[32];
+            uint8_t name[12]; // 11 name bytes, then whether the segment is the path's last
+        } found;
+    };
+    DIR walk;
+};
+
+inline FatScratch* scratch_of(FATFS* fs) { return reinterpret_cast<FatScratch*>(fs) - 1; }
 
 struct FILINFO {
     uint32_t fsize;
@@ -71,7 +100,7 @@ uint32_t clust2sect(FATFS* fs, uint32_t clst);
 uint32_t get_clust(FATFS* fs, const uint8_t* dir);
 
 // Names, directory walking and path resolution.
-FRESULT create_name(DIR* dj, const char** path);
+FRESULT create_name(uint8_t* sfn, const char** path);
 FRESULT dir_rewind(FATFS* fs, DIR* dj);
 FRESULT dir_next(FATFS* fs, DIR* dj);
 FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir);
@@ -79,9 +108,30 @@ FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path);
 
 // The open file.
 FRESULT pf_open(FATFS* fs, const char* path);
+// Makes the file that starts at cluster `first` and has `size` bytes the open
+// file, at 0, with only its first cluster known of its chain.
+void open_file(FATFS* fs, uint32_t first, uint32_t size);
+// Of the open file's chain, only its first cluster is known from here on.
+void forget_chain(FATFS* fs);
 FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br);
 FRESULT pf_lseek(FATFS* fs, uint32_t ofs);
 FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw);
+
+// Making, growing, shrinking and removing files (only in the image that does;
+// `block` is the 512 bytes the caller lends for the FAT and directory sectors).
+// Opens the file at `path`; one that does not exist yet is opened empty, and
+// pf_commit later puts its entry in its directory.
+FRESULT pf_make(FATFS* fs, const char* path);
+// Writes the open file's size and first cluster into its entry.
+FRESULT pf_commit(FATFS* fs, uint8_t* block);
+// Links clusters for `size` bytes to the open file's chain; the size is the
+// file's from here on, but its entry gets it only at pf_commit.
+FRESULT pf_grow(FATFS* fs, uint32_t size, uint8_t* block);
+// The open file becomes `size` bytes long, smaller than now: its entry first,
+// then the clusters past that end go back.
+FRESULT pf_shrink(FATFS* fs, uint32_t size, uint8_t* block);
+// Removes the file at `path`, never a directory or a read-only file.
+FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block);
 
 // Directory listing.
 FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path);

@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Builds the module and the bench, then runs all eight commands of the module on
-# the demo card with sdsim. The module's console messages appear as printed.
+# Builds sdsim and the chip image (nothing else), then runs all eight commands
+# of the module on the demo card with sdsim, the last one on the chip image in
+# the emulator. The module's console messages appear as printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+
+step() { printf '\n== demo %s/4: %s\n' "$1" "$2"; }
+
+step 1 "packages (scripts/setup.sh demo)"
+bash scripts/setup.sh demo
+step 2 "configuring build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" >/dev/null
+step 3 "building sdsim and the chip image"
+cmake --build build -j"$(nproc)" --target sdsim sdcard_image
+step 4 "running the module's commands on the demo card"
 
 sdsim=build/tools/sdsim/sdsim
 # A fresh demo card for every demonstration, so that it always shows the same.
@@ -54,3 +62,4 @@ readdir
 readdir
 open MISSING.TXT
 read 0 5' run -                   # MODE_SET_CS, MODE_WRITE and the rest, one call a line
+show "" --target ls DATA          # the same module as the chip image, in the emulator

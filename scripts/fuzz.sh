@@ -6,7 +6,7 @@
 # left in build-fuzz/ for fuzz/regressions/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh fuzz
 
 seconds=${FUZZ_SECONDS:-60}
 out=build-fuzz

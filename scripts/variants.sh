@@ -6,7 +6,7 @@
 #   scripts/variants.sh clang++:Release ...  only these (compiler:type, type "plain" for none)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+bash scripts/setup.sh test fuzz
 
 variants=("$@")
 if [ ${#variants[@]} -eq 0 ]; then

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -33,10 +35,28 @@ DiskImage DiskImage::open_file(const std::string& path, Access access) {
     if (::fstat(image.fd_, &info) != 0) {
         throw std::runtime_error("cannot size '" + path + "': " + std::strerror(errno));
     }
-    if (!S_ISREG(info.st_mode)) {
-        throw std::runtime_error("cannot open '" + path + "': not a regular file");
+    uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (S_ISBLK(info.st_mode)) {
+        // A card in a reader: its size is the device's, and a device holds whole sectors or is no card.
+        const off_t end = ::lseek(image.fd_, 0, SEEK_END);
+        if (end < 0) {
+            throw std::runtime_error("cannot size '" + path + "': " + std::strerror(errno));
+        }
+        size = static_cast<uint64_t>(end);
+        if (size % SECTOR_SIZE != 0) {
+            throw std::runtime_error("'" + path + "' is a device of " + std::to_string(size) +
+                                     " bytes, not a whole number of 512-byte sectors: not a card");
+        }
+        // Root may open a write-protected device for writing; its writes fail only later.
+        int read_only = 0;
+        if (access == Access::ReadWrite && ::ioctl(image.fd_, BLKROGET, &read_only) == 0 && read_only) {
+            throw std::runtime_error("cannot open '" + path + "' for writing: the device is read-only");
+        }
+    } else if (!S_ISREG(info.st_mode)) {
+        throw std::runtime_error("cannot open '" + path +
+                                 "': neither an image file nor a block device (a card in a reader)");
     }
-    image.sectors_ = static_cast<uint32_t>(static_cast<uint64_t>(info.st_size) / SECTOR_SIZE);
+    image.sectors_ = static_cast<uint32_t>(size / SECTOR_SIZE);
     return image;
 }
 

@@ -16,9 +16,9 @@ class DiskImage {
     static DiskImage blank(uint32_t sectors);
     // An image in memory holding these bytes; a partial last sector is not usable.
     static DiskImage from_bytes(std::vector<uint8_t> bytes);
-    // An image file, read and written in place (or only read: then a write
-    // throws); throws std::runtime_error naming the path and the OS reason when
-    // it can't be opened.
+    // An image file or a block device (a card in a reader), read and written
+    // in place (or only read: then a write throws); throws std::runtime_error
+    // naming the path and the reason when it can't be opened or is no card.
     enum class Access { ReadWrite, ReadOnly };
     static DiskImage open_file(const std::string& path, Access access = Access::ReadWrite);
 

@@ -42,7 +42,7 @@ VcdTrace::~VcdTrace() {
 }
 
 void VcdTrace::stamp(uint64_t ps) {
-    const uint64_t t = std::max(ps / PS_PER_UNIT, last_time_);
+    const uint64_t t = std::max((ps > origin_ps_ ? ps - origin_ps_ : 0) / PS_PER_UNIT, last_time_);
     if (t == last_time_) {
         return;
     }

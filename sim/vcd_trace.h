@@ -26,6 +26,9 @@ class VcdTrace {
     void add(const Board& board);
     // Marks the end of the run, so that idle time after the last change shows.
     void finish(uint64_t end_ps);
+    // Makes `ps` the dump's time 0, before anything is added: a dump of the
+    // later part of a run then holds no idle time for the part left out.
+    void start_at(uint64_t ps) { origin_ps_ = ps; }
 
   private:
     enum Signal { Cs, Sck, Mosi, Miso, SIGNALS };
@@ -38,6 +41,7 @@ class VcdTrace {
     std::string buffer_;
     bool level_[SIGNALS] = {true, true, true, true};
     uint64_t last_time_ = 0; // in the dump's unit
+    uint64_t origin_ps_ = 0;
 };
 
 } // namespace sim

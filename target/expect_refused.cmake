@@ -7,7 +7,7 @@ set(includes -I${ROOT}/include -I${ROOT}/command -I${ROOT}/card -I${ROOT}/fat)
 set(compile ${SDCARD_CROSS_CXX} ${SDCARD_CROSS_FLAGS} ${includes} -c ${SOURCE} -o ${WORK}/probe.o)
 set(link ${SDCARD_CROSS_CXX} ${SDCARD_CROSS_LINK_FLAGS} -T ${CMAKE_CURRENT_LIST_DIR}/sdcard.ld ${WORK}/probe.o
          -o ${WORK}/probe.elf)
-set(postlink ${POSTLINK} ${WORK}/probe.elf ${WORK})
+set(postlink ${POSTLINK} ${WORK}/probe.elf ${WORK}/sdcard)
 foreach(step compile link postlink)
   execute_process(COMMAND ${${step}} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE result
                   OUTPUT_VARIABLE out ERROR_VARIABLE out)

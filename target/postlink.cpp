@@ -4,8 +4,8 @@
 //
 //   postlink <linked.elf> <out-dir> [--image-budget BYTES] [--stack-budget BYTES] [--host-stack BYTES]
 //
-// Writes <out-dir>/sdcard.elf (the rewritten image with its symbols),
-// sdcard.bin, sdcard.words and sdcard.size; fails with every problem listed,
+// Writes <stem>.elf (the rewritten image with its symbols), <stem>.bin,
+// <stem>.words and <stem>.size; fails with every problem listed,
 // or with the figure that is over its budget.
 #include <cstdio>
 #include <exception>
@@ -52,14 +52,14 @@ std::map<std::string, uint32_t> read_options(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
-                     "usage: postlink <linked.elf> <out-dir> [--image-budget BYTES] [--stack-budget BYTES] "
+                     "usage: postlink <linked.elf> <out-stem> [--image-budget BYTES] [--stack-budget BYTES] "
                      "[--host-stack BYTES]\n");
         return 2;
     }
     try {
         const std::map<std::string, uint32_t> options = read_options(argc, argv);
         target::ElfFile elf = target::ElfFile::load(argv[1]);
-        const std::string dir = argv[2];
+        const std::string stem = argv[2];
         target::check_image_layout(elf);
         const target::RewriteSummary rewrite = target::make_position_independent(elf);
         const std::vector<uint8_t> image = target::flash_bytes(elf);
@@ -67,12 +67,13 @@ int main(int argc, char** argv) {
         const uint32_t host_stack = options.contains("--host-stack") ? options.at("--host-stack") : 0;
         const target::StackReport with_host = target::compute_stack(elf, host_stack);
         const std::string report = target::size_report(elf, image, rewrite, stack, with_host);
-        write_file(dir + "/sdcard.elf", elf.bytes().data(), elf.bytes().size());
-        write_file(dir + "/sdcard.bin", image.data(), image.size());
-        write_text(dir + "/sdcard.words", target::hex_words(image));
-        write_text(dir + "/sdcard.size", report);
-        std::printf("sdcard.bin: %zu bytes (%u calls, %u jumps made PC-relative), stack %u bytes\n",
-                    image.size(), rewrite.calls, rewrite.jumps, stack.worst_case);
+        write_file(stem + ".elf", elf.bytes().data(), elf.bytes().size());
+        write_file(stem + ".bin", image.data(), image.size());
+        write_text(stem + ".words", target::hex_words(image));
+        write_text(stem + ".size", report);
+        std::printf("%s.bin: %zu bytes (%u calls, %u jumps made PC-relative), stack %u bytes\n",
+                    stem.substr(stem.find_last_of('/') + 1).c_str(), image.size(), rewrite.calls,
+                    rewrite.jumps, stack.worst_case);
 
         bool over = false;
         if (options.contains("--image-budget") && image.size() > options.at("--image-budget")) {
@@ -93,7 +94,7 @@ int main(int argc, char** argv) {
         }
         if (over) {
             // Without its binary the image is built again next time, and fails again.
-            std::remove((dir + "/sdcard.bin").c_str());
+            std::remove((stem + ".bin").c_str());
             return 1;
         }
         return 0;

@@ -34,6 +34,9 @@ class Bench {
     // Puts the image, as the tools left it, into the socket; the host's option
     // record already names the chip-select pin.
     void insert_card(sim::SdCardConfig config = {});
+    // From now on the card stores every block, wherever it goes: for commands
+    // that make, grow and delete files, which write FATs and directories.
+    void allow_any_write();
 
     // One call of the module with fresh logs of the board and the card; a card
     // protocol violation during the call fails the test.
@@ -55,6 +58,7 @@ class Bench {
     std::unique_ptr<sim::DiskImage> image_;
     std::unique_ptr<sim::SdCard> card_;
     std::unique_ptr<sim::Cpu> cpu_;
+    bool any_write_ = false;
 };
 
 std::vector<uint8_t> bytes(const std::string& text);

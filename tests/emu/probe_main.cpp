@@ -17,17 +17,38 @@ enum Probe : int32_t {
     PROBE_UNMAPPED = 4,
     PROBE_NULL = 5,
     PROBE_UNALIGNED = 6,
-    PROBE_DEEP_STACK = 7, // recursion p2 deep, 1 KiB per level
-    PROBE_SPI = 8,        // SPI2 read too early and left unread; p1 gets what each read saw
+    PROBE_DEEP_STACK = 7,      // recursion p2 deep, 1 KiB per level
+    PROBE_SPI = 8,             // SPI2 read too early and left unread; p1 gets what each read saw
+    PROBE_STATUS_USE = 9,      // SPI2STAT read and examined in the way p2 picks (StatusUse)
+    PROBE_OLD_BLOCK_LOOP = 10, // a 514-byte block in the standard-buffer loop; p1 gets the bytes
 };
+
+// How PROBE_STATUS_USE examines SPI2STAT, each right after the load.
+enum StatusUse : int32_t {
+    ANDI_SRMT = 0,
+    EXT_RXBUFELM = 1,
+    SHIFT_ANDI_TXBUFELM = 2,
+    COMPARE_WHOLE = 3,
+    ANDI_SPIRBF = 4,
+    STORE_WHOLE = 5,
+    SIGN_BRANCH = 6,
+    ANDI_SRMT_ENHANCED = 7,
+};
+
+constexpr uint32_t SPI2CON_STANDARD = SPI2CON_MASTER_MODE3 & ~SPI2CON_ENHBUF;
 
 void wait_for(uint32_t status_bit) {
     while ((reg_read(SPI2STAT) & status_bit) == 0) {
     }
 }
 
+void wait_while(uint32_t status_bit) {
+    while ((reg_read(SPI2STAT) & status_bit) != 0) {
+    }
+}
+
 void spi_timing(uint8_t* seen) {
-    reg_write(SPI2CON, SPI2CON_MASTER_MODE3 & ~SPI2CON_ENHBUF); // standard buffer mode
+    reg_write(SPI2CON, SPI2CON_STANDARD);
     reg_write(SPI2BRG, SPI2BRG_FAST);
     reg_write(SPI2BUF, 0x11);
     wait_for(SPI2STAT_SPIRBF);
@@ -40,9 +61,49 @@ void spi_timing(uint8_t* seen) {
     reg_write(SPI2BUF, 0x33);
     reg_write(SPI2BUF, 0x44); // waits in the transmit buffer
     seen[4] = static_cast<uint8_t>(reg_read(SPI2STAT));
-    wait_for(SPI2STAT_SRMT);
+    wait_while(SPI2STAT_SPIBUSY);
     seen[5] = static_cast<uint8_t>(reg_read(SPI2STAT));
     seen[6] = static_cast<uint8_t>(reg_read(SPI2BUF));
+}
+
+// The instructions are written out so that the load's first consumer is
+// exactly the one named, whatever the compiler would have made of it.
+uint32_t examine_status(int32_t use, uint32_t* record) {
+    reg_write(SPI2CON, 0); // the buffer mode may change only while SPI2 is off
+    reg_write(SPI2CON, use == ANDI_SRMT_ENHANCED ? SPI2CON_MASTER_MODE3 : SPI2CON_STANDARD);
+    uint32_t v = 0;
+    if (use == ANDI_SRMT || use == ANDI_SRMT_ENHANCED) {
+        asm volatile("lw %0, 0(%1)\n\tandi %0, %0, 0x80" : "=&r"(v) : "r"(SPI2STAT));
+    } else if (use == EXT_RXBUFELM) {
+        asm volatile("lw %0, 0(%1)\n\text %0, %0, 24, 5" : "=&r"(v) : "r"(SPI2STAT));
+    } else if (use == SHIFT_ANDI_TXBUFELM) {
+        asm volatile("lw %0, 0(%1)\n\tsrl %0, %0, 16\n\tandi %0, %0, 0x1F" : "=&r"(v) : "r"(SPI2STAT));
+    } else if (use == COMPARE_WHOLE) {
+        asm volatile("lw %0, 0(%1)\n\tsltiu %0, %0, 1" : "=&r"(v) : "r"(SPI2STAT));
+    } else if (use == ANDI_SPIRBF) {
+        asm volatile("lw %0, 0(%1)\n\tandi %0, %0, 1" : "=&r"(v) : "r"(SPI2STAT));
+    } else if (use == STORE_WHOLE) {
+        asm volatile("lw %0, 0(%1)\n\tsw %0, 0(%2)" : "=&r"(v) : "r"(SPI2STAT), "r"(record) : "memory");
+    } else if (use == SIGN_BRANCH) {
+        asm volatile("lw %0, 0(%1)\n\tbltz %0, 1f\n\tnop\n1:" : "=&r"(v) : "r"(SPI2STAT));
+    }
+    return v;
+}
+
+// The block loop the module ran in standard buffer mode: the next byte is
+// written while one shifts, and each byte is taken once SPIRBF says it is in.
+void old_block_loop(uint8_t* block) {
+    constexpr uint32_t BLOCK_WITH_CRC = 514;
+    reg_write(SPI2CON, SPI2CON_STANDARD);
+    reg_write(SPI2BRG, SPI2BRG_FAST);
+    reg_write(SPI2BUF, 0xFF);
+    for (uint32_t n = 0; n < BLOCK_WITH_CRC; n++) {
+        if (n != BLOCK_WITH_CRC - 1) {
+            reg_write(SPI2BUF, 0xFF);
+        }
+        wait_for(SPI2STAT_SPIRBF);
+        block[n] = static_cast<uint8_t>(reg_read(SPI2BUF));
+    }
 }
 
 // Each level keeps a kilobyte alive across the next call.
@@ -76,5 +137,9 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         *p4 = static_cast<int32_t>(deep(static_cast<uint32_t>(*p2)));
     } else if (probe == PROBE_SPI) {
         spi_timing(p1);
+    } else if (probe == PROBE_STATUS_USE) {
+        *p4 = static_cast<int32_t>(examine_status(*p2, reinterpret_cast<uint32_t*>(p3)));
+    } else if (probe == PROBE_OLD_BLOCK_LOOP) {
+        old_block_loop(p1);
     }
 }

@@ -3,6 +3,7 @@
 // of the commands the card received.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,8 +49,16 @@ struct FatRig {
         return reads_in(fs.fatbase, (fs.fs_type == 3 ? fs.database : fs.dirbase) - fs.fatbase);
     }
 
+    // The file system's working space lies right before its FATFS, as in the state block.
+    struct Records {
+        FatScratch scratch;
+        FATFS fs;
+    };
+    static_assert(offsetof(Records, fs) == sizeof(FatScratch));
+
     testsupport::CardRig card;
-    FATFS fs{};
+    Records records{};
+    FATFS& fs = records.fs;
 };
 
 // Opens `path` and reads it to the end in pieces of `chunk` bytes; the

@@ -26,10 +26,8 @@ bool operator==(const Segment& a, const Segment& b) {
 Segment segment_of(const char* path) {
     uint8_t fn[12];
     std::memset(fn, 0xAA, sizeof fn);
-    DIR dj{};
-    dj.fn = fn;
     const char* p = path;
-    EXPECT_EQ(create_name(&dj, &p), FR_OK);
+    EXPECT_EQ(create_name(fn, &p), FR_OK);
     Segment s{std::string(reinterpret_cast<char*>(fn), 11), fn[11] == 1, ""};
     EXPECT_TRUE(fn[11] == 0 || fn[11] == 1);
     if (!s.last) {
@@ -126,11 +124,9 @@ TEST_F(Paths, EmptySegmentsAndUnknownNamesFindNothing) {
 
 TEST_F(Paths, EmptyPathsResolveToTheRoot) {
     for (const char* p : {"", "   ", "/", "  /"}) {
-        uint8_t fn[12];
         uint8_t dir[32];
         dir[0] = 0x55;
         DIR dj{};
-        dj.fn = fn;
         EXPECT_EQ(follow_path(&rig_.fs, &dj, dir, p), FR_OK) << p;
         EXPECT_EQ(dir[0], 0) << p;
         EXPECT_EQ(dj.sclust, 0u);
@@ -140,10 +136,8 @@ TEST_F(Paths, EmptyPathsResolveToTheRoot) {
 }
 
 TEST_F(Paths, FoundEntryLeavesTheWalkAtItInItsParent) {
-    uint8_t fn[12];
     uint8_t dir[32];
     DIR dj{};
-    dj.fn = fn;
     ASSERT_EQ(follow_path(&rig_.fs, &dj, dir, "/DIR/X.TXT"), FR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(dir), 11), "X       TXT");
     EXPECT_NE(dj.sclust, 0u); // the parent is DIR

@@ -70,4 +70,46 @@ TEST(SdsimImageSafety, AReadOnlyImageServesReadsAndRefusesWritesBeforeAnyCall) {
               "sdsim: card image: cannot open 'nope.img': No such file or directory\n");
 }
 
+// A card in a reader is a block device: a loop device stands in for one
+// where this machine lets the test make it (root, loop support).
+TEST(SdsimImageSafety, ABlockDeviceIsACardWithTheSameChecks) {
+    ScratchDir dir;
+    const Outcome not_card = sdsim(dir, "--card /dev/null ls");
+    EXPECT_EQ(not_card.status, 2);
+    EXPECT_EQ(
+        not_card.err,
+        "sdsim: card image: cannot open '/dev/null': neither an image file nor a block device (a card in a "
+        "reader)\n");
+
+    Volume volume(dir.file("card.img"), {});
+    volume.put("/HELLO.TXT", hello());
+    struct Loop {
+        std::string device;
+        ~Loop() {
+            if (!device.empty()) {
+                std::system(("losetup -d " + device).c_str());
+            }
+        }
+    } writable, read_only;
+    try {
+        writable.device =
+            testsupport::run("losetup -f --show " + testsupport::quote(volume.image().string()));
+        read_only.device =
+            testsupport::run("losetup -r -f --show " + testsupport::quote(volume.image().string()));
+    } catch (const std::runtime_error& e) {
+        GTEST_SKIP() << "no loop device here: " << e.what();
+    }
+    writable.device.pop_back(); // the line end
+    read_only.device.pop_back();
+    EXPECT_EQ(sdsim(dir, "--card " + read_only.device + " cat HELLO.TXT").out, "hello\r\n");
+    const Outcome refused = sdsim(dir, "--card " + read_only.device + " write HELLO.TXT 0", "J");
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("the device is read-only"), std::string::npos) << refused.err;
+
+    const Outcome wrote = sdsim(dir, "--card " + writable.device + " write HELLO.TXT 0", "J");
+    EXPECT_EQ(wrote.status, 0) << wrote.err;
+    std::system(("blockdev --flushbufs " + writable.device).c_str());
+    EXPECT_EQ(sdsimtest::file_on(volume.image().string(), "/HELLO.TXT").substr(0, 1), "J");
+}
+
 } // namespace

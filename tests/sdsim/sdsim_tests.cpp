@@ -33,7 +33,7 @@ TEST(SdsimUsage, HelpDescribesEveryCommandOptionAndExitStatus) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     for (const char* word :
-         {"ls [DIR]", "cat FILE", "read FILE POS COUNT", "write FILE POS", "load FILE",
+         {"ls [-l] [DIR]", "cat FILE", "read FILE POS COUNT", "write FILE POS", "load FILE",
           "save FILE [TEXTFILE]", "run SCRIPT", "setcs PIN", "opendir", "readdir", "call MODE", "--card",
           "--kind", "--package", "--target", "Exit status", "demo.img"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
@@ -61,6 +61,14 @@ TEST(SdsimUsage, BadCommandLinesExitWithStatus2AndOneLine) {
     for (const char* timing : {"--card-timing medium", "--card-timing=", "--card-timing=Fast"}) {
         expect_tool_error(sdsim(dir, std::string(timing) + " ls"), "--card-timing");
     }
+    // Malformed, zero, no CPU time left by one load or by several together, or without --target.
+    for (const char* load :
+         {"--interrupts 10", "--interrupts=x:1", "--interrupts 10:", "--interrupts 0:0", "--interrupts 10:0",
+          "--interrupts 10:10", "--interrupts 10:20", "--interrupts 10:-1", "--interrupts 99999999999:1",
+          "--interrupts 10:5 --interrupts 4:2", "--interrupts 3:1 --interrupts 3:1 --interrupts 3:1"}) {
+        expect_tool_error(sdsim(dir, std::string("--target ") + load + " ls"), "--interrupts");
+    }
+    expect_tool_error(sdsim(dir, "--interrupts 100:10 ls"), "--interrupts goes with --target");
 }
 
 TEST(SdsimFaults, TheCardFailsAsAskedAndTheToolSaysWhereTheFaultFired) {
@@ -216,7 +224,8 @@ TEST(SdsimCommands, RunPrintsOneLinePerCallOnOneCard) {
                                "call 42\n";
     const Outcome r = sdsim(dir, "run -", script);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "No File\r\n");
+    // Each message once: in its result line, not on stderr as well.
+    EXPECT_EQ(r.err, "");
     const std::string sample = file_on(demo_card(dir), "/SAMPLE.PRG");
     EXPECT_EQ(r.out, "setcs 4 -> ok\n"
                      "open HELLO.TXT -> ok\n"
@@ -280,6 +289,29 @@ TEST(SdsimTrace, CatOfASmallFileDecodesToTheSameReadsOnBothBackEnds) {
     }
     EXPECT_NE(mosi[0].find("spi-1: 51"), std::string::npos) << "a CMD17 frame";
     EXPECT_EQ(mosi[0], mosi[1]);
+}
+
+// Only the calls asked for, from time 0: the read of call 2 without the start-up of call 1.
+TEST(SdsimTrace, TraceCallsKeepsOnlyThoseCalls) {
+    ScratchDir dir;
+    const auto mosi = [&](const std::string& args) {
+        const Outcome r = sdsim(dir, "--trace bus.vcd " + args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return testsupport::run("sigrok-cli -I vcd -i " + testsupport::quote(dir.file("bus.vcd").string()) +
+                                " -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=1:cpha=1 -A spi=mosi-data");
+    };
+    const std::string whole = mosi("cat DATA/NUMS.TXT");
+    const std::string second = mosi("--trace-calls 2-2 cat DATA/NUMS.TXT");
+    EXPECT_NE(whole.find("spi-1: 40"), std::string::npos) << "CMD0 of the mount";
+    EXPECT_EQ(second.find("spi-1: 40"), std::string::npos);
+    EXPECT_NE(second.find("spi-1: 51"), std::string::npos) << "CMD17";
+    EXPECT_LT(second.size() * 3, whole.size());
+    EXPECT_EQ(mosi("--trace-calls=1-99 cat DATA/NUMS.TXT"), whole);
+    for (const char* range : {"0-2", "3-2", "x", "2-", "-3"}) {
+        expect_tool_error(sdsim(dir, std::string("--trace bus.vcd --trace-calls ") + range + " ls"),
+                          "--trace-calls");
+    }
+    expect_tool_error(sdsim(dir, "--trace-calls 1-2 ls"), "--trace-calls goes with --trace");
 }
 
 TEST(SdsimTrace, AnUnwritablePathIsAToolErrorBeforeAnyModuleCall) {

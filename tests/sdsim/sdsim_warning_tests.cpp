@@ -1,9 +1,11 @@
-// sdsim's own words: a warning for each way a call loses data that the module
-// does not report, the tool's limits, and what it says of images the module
-// cannot mount.
+// sdsim's own words: one line for each way a call loses data that the module
+// does not report (and exit status 1), a warning for the tool's limits, and
+// what it says of images the module cannot mount.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <sys/wait.h>
 
 #include "run_sdsim.h"
 #include "volume.h"
@@ -26,13 +28,17 @@ size_t count_of(const std::string& text, const std::string& part) {
     return n;
 }
 
-// The warning is the only line on stderr, and the status stays the module's (0: it printed nothing).
-void expect_one_warning(const Outcome& r, const std::string& says) {
-    EXPECT_EQ(r.status, 0) << r.err;
+// The line is the only one on stderr: a loss of the user's data makes the
+// status 1, a warning leaves it the module's (0: it printed nothing).
+void expect_one_line(const Outcome& r, const std::string& kind, const std::string& says) {
+    EXPECT_EQ(r.status, kind == "data lost" ? 1 : 0) << r.err;
     EXPECT_EQ(count_of(r.err, "\n"), 1u) << r.err;
-    EXPECT_EQ(r.err.rfind("sdsim: warning: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind("sdsim: " + kind + ": ", 0), 0u) << r.err;
     EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
 }
+
+void expect_one_warning(const Outcome& r, const std::string& says) { expect_one_line(r, "warning", says); }
+void expect_one_loss(const Outcome& r, const std::string& says) { expect_one_line(r, "data lost", says); }
 
 struct WarningCard {
     ScratchDir dir;
@@ -53,24 +59,57 @@ struct WarningCard {
 
 TEST(SdsimWarnings, EachLossTheModuleDoesNotReportIsNamedOnce) {
     WarningCard card;
-    expect_one_warning(card.run("write A.TXT 1024", "x"), "the write at 1024 wrote nothing");
-    expect_one_warning(card.run("write A.TXT 1020", "abcdefgh"), "only 4 of 8 bytes were written");
+    Outcome r = card.run("write A.TXT 1024", "x");
+    expect_one_loss(r, "the write at 1024 wrote nothing");
+    EXPECT_EQ(r.out, ""); // no position: nothing was written there
+    r = card.run("write A.TXT 1020", "abcdefgh");
+    expect_one_loss(r, "only 4 of 8 bytes were written");
+    EXPECT_EQ(r.out, "1020\n");
     EXPECT_EQ(card.run("write A.TXT 0", "new").err, "");
     std::string expected = card.data;
     expected.replace(1020, 4, "abcd");
     expected.replace(0, 3, "new");
-    EXPECT_EQ(file_on(card.volume.image(), "/A.TXT"), expected); // the warnings told the truth
+    EXPECT_EQ(file_on(card.volume.image(), "/A.TXT"), expected); // the lines told the truth
 
-    expect_one_warning(card.run("save SMALL.PRG", "10 PRINT 1\n"),
-                       "the program's 14 bytes do not fit SMALL.PRG (8 bytes): the last 6 were cut and the "
-                       "program's end marks are missing");
+    expect_one_loss(card.run("save SMALL.PRG", "10 PRINT 1\n"),
+                    "the program's 14 bytes do not fit SMALL.PRG (8 bytes): the last 6 were cut and the "
+                    "program's end marks are missing");
+    card.volume.put("/ROOMY.PRG", std::vector<uint8_t>(2048, ' '));
+    const std::string long_line = "2 " + std::string(300, 'L') + "\n";
+    expect_one_loss(
+        card.run("save ROOMY.PRG", "1 A\n" + long_line + long_line),
+        "line 2 of the program has 302 characters, and 1 more over 254; the host lists at most 254 "
+        "of a line, so ROOMY.PRG got only those");
     expect_one_warning(card.run("load LF.PRG"), "LF.PRG has line ends without CR");
     expect_one_warning(card.run("load LONG.PRG"), "line 1 of LONG.PRG has 302 characters");
     expect_one_warning(card.run("run -", "save SMALL.PRG\n"), "save before any load or program text");
-    Outcome r = card.run("cat DATA/LONGNAME.TXT");
+    r = card.run("cat DATA/LONGNAME.TXT");
     EXPECT_EQ(r.err, "No File\r\nsdsim: warning: the module takes at most 14 characters: DATA/LONGNAME.TXT "
                      "is 17\nNot Opened\r\n");
     EXPECT_EQ(r.status, 1);
+
+    // A loss inside a script: its line says so, the status too, and the write shows no position.
+    r = card.run("run -", "write 5 abc\nopen A.TXT\nwrite 2000 abc\n");
+    EXPECT_EQ(r.status, 1);
+    const size_t first_end = r.out.find('\n');
+    EXPECT_EQ(r.out.substr(0, first_end).rfind("write 5 abc -> ! Not Opened", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.substr(first_end + 1), "open A.TXT -> ok\nwrite 2000 abc -> nothing written\n");
+    EXPECT_EQ(r.err,
+              "sdsim: data lost: the write at 2000 wrote nothing: the file is 1024 bytes long and never "
+              "grows\n");
+}
+
+// A reader that stops early ends the run quietly, as it does other tools.
+TEST(SdsimWarnings, AClosedPipeEndsTheRunQuietly) {
+    WarningCard card;
+    card.volume.put("/BIG.TXT", std::vector<uint8_t>(1 << 20, 'b'));
+    const std::string err = card.dir.file("err").string();
+    const std::string command = "cd " + testsupport::quote(card.dir.path().string()) + " && " +
+                                testsupport::quote(SDSIM_BINARY) + " --card w.img cat BIG.TXT 2>" +
+                                testsupport::quote(err) + " | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
+    const int raw = std::system(("bash -c " + testsupport::quote(command)).c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << raw;
+    EXPECT_EQ(testsupport::read_file(err).size(), 0u);
 }
 
 TEST(SdsimWarnings, LoadAndSaveAgreeOnTheLargestProgram) {

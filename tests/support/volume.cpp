@@ -126,6 +126,10 @@ void Volume::put_many(const std::string& dir,
 
 void Volume::remove(const std::string& path) const { run("mdel " + drive(path)); }
 
+void Volume::set_attributes(const std::string& path, const std::string& change) const {
+    run("mattrib " + change + " " + drive(path));
+}
+
 std::vector<uint8_t> Volume::get(const std::string& path) const {
     const fs::path target = image_.parent_path() / "get.tmp";
     fs::remove(target);

@@ -61,6 +61,8 @@ class Volume {
     void put_many(const std::string& dir,
                   const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) const;
     void remove(const std::string& path) const;
+    // mattrib's attribute changes, e.g. "+r".
+    void set_attributes(const std::string& path, const std::string& change) const;
     std::vector<uint8_t> get(const std::string& path) const;
 
     // Short names of a directory as mtools reports them, upper case, without "." and "..".

@@ -1,15 +1,20 @@
-// A trace of a whole session (mount, list, read, write, save) decoded by
-// sigrok's spi and sdcard_spi decoders, an outside judge of the bus protocol:
-// the commands they find must be the card model's own log, in order, on each
-// kind of card and on both back-ends.
+// Traces of the card bus decoded by sigrok's spi decoder and this project's
+// sdcard_session decoder (tools/sigrok), an outside reading of the protocol:
+// what they find over a whole session must be the card model's own log
+// (every command and argument, every R1, R3 and R7, every block read,
+// every data response and busy time), on each kind of card and on both
+// back-ends, and the faults a card reports must show as such.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <regex>
 #include <sstream>
 
+#include "card_rig.h"
 #include "emu_cpu.h"
 #include "native_cpu.h"
 #include "sd_card.h"
+#include "sd_crc.h"
 #include "sdtypes.h"
 #include "vcd_trace.h"
 #include "volume.h"
@@ -19,101 +24,99 @@ namespace {
 constexpr int8_t CS_PIN = 7;
 
 struct Command {
+    bool app;
     uint32_t index;
     uint32_t arg;
     bool operator==(const Command&) const = default;
 };
 
-std::ostream& operator<<(std::ostream& out, const Command& c) {
-    return out << "CMD" << c.index << "(" << c.arg << ")";
-}
-
-std::vector<Command> card_log(const sim::SdCard& card) {
-    std::vector<Command> log;
-    for (const auto& c : card.commands()) {
-        log.push_back({c.index, c.arg});
-    }
-    return log;
-}
-
-struct Decoded {
-    std::string mosi;               // the bytes spi saw while cs was low
-    std::vector<Command> annotated; // what sdcard_spi made of them
+// What the decoder made of a dump, and what the card's log says it should have.
+struct Session {
+    std::vector<Command> commands;
+    std::vector<uint32_t> r1, trailing; // each R1; each R3 and R7 as one word
+    std::vector<uint32_t> error_tokens, data_responses;
+    size_t blocks_read = 0, blocks_written = 0, busy = 0;
+    std::vector<std::string> warnings;
+    bool operator==(const Session&) const = default;
 };
 
+void PrintTo(const Session& s, std::ostream* out) {
+    *out << s.commands.size() << " commands, " << s.r1.size() << " R1, " << s.trailing.size() << " R3/R7, "
+         << s.error_tokens.size() << " error tokens, " << s.data_responses.size() << " data responses, "
+         << s.blocks_read << " blocks read, " << s.blocks_written << " written, " << s.busy << " busy, "
+         << s.warnings.size() << " warnings" << (s.warnings.empty() ? "" : ": " + s.warnings.front())
+         << "\n ";
+    for (const Command& c : s.commands) {
+        *out << " " << (c.app ? "ACMD" : "CMD") << c.index << "(" << c.arg << ")";
+    }
+}
+
+Session logged(const sim::SdCard& card) {
+    Session s;
+    for (const sim::CardCommand& c : card.commands()) {
+        s.commands.push_back({c.app, c.index, c.arg});
+        if (c.response.empty()) {
+            continue;
+        }
+        s.r1.push_back(c.response[0]);
+        if (c.response.size() == 5) {
+            s.trailing.push_back(uint32_t(c.response[1]) << 24 | c.response[2] << 16 | c.response[3] << 8 |
+                                 c.response[4]);
+        }
+        s.blocks_written += !c.app && c.index == 24 && c.response[0] == 0;
+    }
+    const uint8_t token = card.config().faults.read_token;
+    if (token == 0xFE) {
+        s.blocks_read = card.reads().size();
+    } else if (token != 0xFF) {
+        s.error_tokens.assign(card.reads().size(), token);
+    }
+    for (const uint8_t r : card.data_responses()) {
+        s.data_responses.push_back(r & 0x1F);
+        s.busy +=
+            (r & 0x1F) == 0x05 && card.config().busy_bytes > 0; // the card is busy only with a block it took
+    }
+    return s;
+}
+
 // Every edge falls on a SYSCLK cycle (25 ns), so sigrok may sample at 40 MHz
-// instead of the dump's 1 GHz without losing one. One run of both decoders:
-// spi's MOSI bytes ("spi-1: 40") and sdcard_spi's "Command: CMD17 (...)" or
-// "ACMD41", each followed by "Argument: 0x...".
-Decoded sigrok(const std::string& vcd, bool sdcard_spi) {
-    const std::string text =
-        testsupport::run("sigrok-cli -I vcd:downsample=25 -i " + testsupport::quote(vcd) +
-                         " -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=1:cpha=1" +
-                         (sdcard_spi ? ",sdcard_spi -A spi=mosi-data,sdcard_spi" : " -A spi=mosi-data"));
-    static const std::regex byte(R"(^spi-1: ([0-9A-F]{2})$)"), command(R"(Command: A?CMD(\d+) )"),
-        argument(R"(Argument: 0x([0-9a-f]+))");
-    Decoded d;
+// instead of the dump's 1 GHz without losing one.
+Session decode(const std::string& vcd) {
+    const std::string text = testsupport::run(
+        "SIGROKDECODE_DIR=" + testsupport::quote(SIGROK_DECODERS) + " sigrok-cli -I vcd:downsample=25 -i " +
+        testsupport::quote(vcd) +
+        " -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=1:cpha=1,sdcard_session -A sdcard_session");
+    EXPECT_EQ(text.find("Traceback"), std::string::npos) << text;
+    EXPECT_EQ(text.find("srd:"), std::string::npos) << text;
+    static const std::regex command(R"(: (A?)CMD(\d+) \S+, argument 0x([0-9A-F]{8}))"),
+        r1(R"(: R1 0x([0-9A-F]{2}):)"), trailing(R"(: R[37] (?:OCR )?0x([0-9A-F]{8}):)"),
+        error_token(R"(: Error token 0x([0-9A-F]{2}):)"), response(R"(: Data response 0x([0-9A-F]{2}):)"),
+        block(R"(: Data block: 512 bytes (read|written))"), busy(R"(: Busy: \d+ bytes?)"),
+        warning(R"(: Warning: (.*))");
+    Session d;
     std::istringstream lines(text);
     std::smatch m;
+    const auto hex = [&](int group) { return static_cast<uint32_t>(std::stoul(m[group], nullptr, 16)); };
     for (std::string line; std::getline(lines, line);) {
-        if (std::regex_search(line, m, byte)) {
-            d.mosi.push_back(static_cast<char>(std::stoul(m[1], nullptr, 16)));
-        } else if (std::regex_search(line, m, command)) {
-            d.annotated.push_back({static_cast<uint32_t>(std::stoul(m[1])), 0});
-        } else if (std::regex_search(line, m, argument) && !d.annotated.empty()) {
-            d.annotated.back().arg = static_cast<uint32_t>(std::stoul(m[1], nullptr, 16));
+        if (std::regex_search(line, m, command)) {
+            d.commands.push_back({m[1] == "A", static_cast<uint32_t>(std::stoul(m[2])), hex(3)});
+        } else if (std::regex_search(line, m, r1)) {
+            d.r1.push_back(hex(1));
+        } else if (std::regex_search(line, m, trailing)) {
+            d.trailing.push_back(hex(1));
+        } else if (std::regex_search(line, m, error_token)) {
+            d.error_tokens.push_back(hex(1));
+        } else if (std::regex_search(line, m, response)) {
+            d.data_responses.push_back(hex(1));
+        } else if (std::regex_search(line, m, block)) {
+            ++(m[1] == "read" ? d.blocks_read : d.blocks_written);
+        } else if (std::regex_search(line, m, busy)) {
+            ++d.busy;
+        } else if (std::regex_search(line, m, warning)) {
+            d.warnings.push_back(m[1]);
         }
     }
     return d;
-}
-
-// Where sdcard_spi (libsigrokdecode 0.5.3) stops following the bus:
-// - It never clears its single-block read state (is_cmd17,
-//   cmd17_start_token_found, read_buf) once a block is done: from the R1 of
-//   the command after the first CMD17 on, it counts every byte as more block
-//   data and decodes no further command.
-// - It takes any command after CMD55 as an application command, even when
-//   the card refused CMD55 as illegal, as an MMC does; it then reads the
-//   MMC's first CMD1 as "ACMD1", has no handler for that and fails with a
-//   Python error on every later byte. So it is not run on an MMC at all.
-// Up to there its reading must be the card's log exactly; the whole session
-// is judged on the spi decoder's bytes.
-size_t sdcard_spi_follows(const std::vector<Command>& logged) {
-    size_t i = 0;
-    while (i < logged.size() && logged[i].index != 17) {
-        ++i;
-    }
-    return i + 2;
-}
-
-// Command frames among the bytes spi's decoder saw on MOSI while cs was low:
-// 0x40 | index, four argument bytes, the CRC. The host sends 0xFF otherwise,
-// except a written block (token 0xFE, 512 bytes, CRC) after CMD24.
-std::vector<Command> framed_commands(const std::string& mosi) {
-    std::vector<Command> found;
-    for (size_t i = 0; i < mosi.size();) {
-        const auto byte = [&](size_t at) { return static_cast<uint8_t>(mosi.at(at)); };
-        if (byte(i) == 0xFF) {
-            ++i;
-            continue;
-        }
-        if ((byte(i) & 0xC0) != 0x40) {
-            ADD_FAILURE() << "byte " << i << " on MOSI is neither idle nor a command: " << int(byte(i));
-            return found;
-        }
-        const Command c{byte(i) & 0x3Fu, uint32_t(byte(i + 1)) << 24 | uint32_t(byte(i + 2)) << 16 |
-                                             uint32_t(byte(i + 3)) << 8 | byte(i + 4)};
-        found.push_back(c);
-        i += 6;
-        if (c.index == 24) {
-            while (byte(i) == 0xFF) {
-                ++i;
-            }
-            EXPECT_EQ(byte(i), 0xFE) << "write token";
-            i += 1 + 512 + 2;
-        }
-    }
-    return found;
 }
 
 std::vector<uint8_t> make_card() {
@@ -133,6 +136,7 @@ std::vector<uint8_t> make_card() {
     return volume.bytes();
 }
 
+// Mount, reads, a read-modify-write, a listing and a save: every kind of transaction.
 std::vector<sim::Call> session() {
     std::vector<sim::Call> calls = {
         {MODE_SET_CS, {CS_PIN, 0, 0, 0}},    {MODE_OPEN, sim::counted("A.TXT")},
@@ -146,46 +150,41 @@ std::vector<sim::Call> session() {
     return calls;
 }
 
+// Runs the session on a card of this kind and compares the decoder's reading with the card's log.
+void expect_decoded_as_logged(sim::Cpu& cpu, const sim::SdCardConfig& config, bool clean = true) {
+    SCOPED_TRACE(cpu.name());
+    sim::DiskImage image = sim::DiskImage::from_bytes(make_card());
+    sim::SdCard card(image, config);
+    sim::Board board;
+    board.attach(&card, CS_PIN);
+    board.set_program({"10 PRINT \"SAVED\"", "20 END"});
+    testsupport::ScratchDir dir;
+    const std::string vcd = dir.file("bus.vcd").string();
+    {
+        sim::VcdTrace trace(vcd);
+        for (const auto& call : session()) {
+            sim::invoke(board, cpu, call);
+        }
+        trace.add(board);
+        trace.finish(board.now_ps());
+    }
+    ASSERT_TRUE(card.violations().empty());
+    if (clean) {
+        ASSERT_EQ(board.console(), "");
+        ASSERT_FALSE(image.write_log().empty()) << "the session wrote";
+    }
+    EXPECT_EQ(decode(vcd), logged(card));
+}
+
 class SigrokDecodes : public testing::TestWithParam<sim::CardType> {};
 
-TEST_P(SigrokDecodes, EveryCommandOfASessionAsTheCardLoggedIt) {
-    const std::vector<uint8_t> card_bytes = make_card();
+TEST_P(SigrokDecodes, AWholeSessionAsTheCardLoggedIt) {
     sim::NativeCpu native;
     emu::EmuCpu chip(emu::EmuCpu::read_image(SDCARD_IMAGE_PATH), 0x9D008000);
+    sim::SdCardConfig config;
+    config.type = GetParam();
     for (sim::Cpu* cpu : {static_cast<sim::Cpu*>(&native), static_cast<sim::Cpu*>(&chip)}) {
-        SCOPED_TRACE(cpu->name());
-        sim::DiskImage image = sim::DiskImage::from_bytes(card_bytes);
-        sim::SdCardConfig config;
-        config.type = GetParam();
-        sim::SdCard card(image, config);
-        sim::Board board;
-        board.attach(&card, CS_PIN);
-        board.set_program({"10 PRINT \"SAVED\"", "20 END"});
-        testsupport::ScratchDir dir;
-        const std::string vcd = dir.file("bus.vcd").string();
-        {
-            sim::VcdTrace trace(vcd);
-            for (const auto& call : session()) {
-                sim::invoke(board, *cpu, call);
-            }
-            trace.add(board);
-            trace.finish(board.now_ps());
-        }
-        ASSERT_EQ(board.console(), "");
-        ASSERT_TRUE(card.violations().empty());
-        const std::vector<Command> logged = card_log(card);
-        ASSERT_FALSE(image.write_log().empty()) << "the session wrote";
-
-        const bool mmc = GetParam() == sim::CardType::Mmc;
-        const Decoded decoded = sigrok(vcd, !mmc);
-        EXPECT_EQ(framed_commands(decoded.mosi), logged);
-        if (mmc) {
-            continue;
-        }
-        ASSERT_GE(decoded.annotated.size(), sdcard_spi_follows(logged));
-        ASSERT_LE(decoded.annotated.size(), logged.size());
-        EXPECT_EQ(decoded.annotated,
-                  std::vector<Command>(logged.begin(), logged.begin() + decoded.annotated.size()));
+        expect_decoded_as_logged(*cpu, config);
     }
 }
 
@@ -203,5 +202,86 @@ INSTANTIATE_TEST_SUITE_P(CardKinds, SigrokDecodes,
                          testing::Values(sim::CardType::Mmc, sim::CardType::Sd1, sim::CardType::Sd2Byte,
                                          sim::CardType::Sd2Block),
                          kind_name);
+
+// An error token instead of a block, a write the card refuses, a long busy.
+TEST(SigrokDecodesFaults, ErrorTokensDataResponsesAndBusyAsTheCardSentThem) {
+    sim::NativeCpu native;
+    sim::SdCardConfig config;
+    config.faults.read_token = 0x08; // out of range
+    expect_decoded_as_logged(native, config, false);
+    config = {};
+    config.faults.data_response = 0x0B; // CRC error
+    config.busy_bytes = 300;
+    config.response_delay = 8;
+    expect_decoded_as_logged(native, config, false);
+}
+
+// A scripted card: the answers of a card with CRC checking on, byte for byte as listed.
+struct ScriptedCard : sim::BusDevice {
+    std::deque<uint8_t> answers;
+    uint8_t exchange(uint8_t, bool selected, uint64_t) override {
+        if (!selected || answers.empty()) {
+            return 0xFF;
+        }
+        const uint8_t b = answers.front();
+        answers.pop_front();
+        return b;
+    }
+};
+
+TEST(SigrokDecodesFaults, CrcCheckingOnAndACommandCrcError) {
+    std::vector<std::pair<uint8_t, uint8_t>> bus; // host byte, card byte
+    const auto command = [&](uint8_t index, uint32_t arg, bool good_crc, uint8_t r1) {
+        std::vector<uint8_t> frame = {uint8_t(0x40 | index), uint8_t(arg >> 24), uint8_t(arg >> 16),
+                                      uint8_t(arg >> 8), uint8_t(arg)};
+        frame.push_back(good_crc ? sim::sd_frame_crc_byte(frame.data()) : 0x01);
+        for (uint8_t b : frame) {
+            bus.push_back({b, 0xFF});
+        }
+        bus.push_back({0xFF, 0xFF});
+        bus.push_back({0xFF, r1});
+    };
+    command(59, 1, true, 0x00);
+    command(17, 0x800, false, 0x08);
+    command(17, 0x800, true, 0x00);
+    std::vector<uint8_t> block = testsupport::pattern(512, 7);
+    bus.push_back({0xFF, 0xFF});
+    bus.push_back({0xFF, 0xFE});
+    const uint16_t crc = sim::sd_crc16(block.data(), block.size());
+    block.push_back(uint8_t(crc >> 8));
+    block.push_back(uint8_t(crc));
+    for (uint8_t b : block) {
+        bus.push_back({0xFF, b});
+    }
+
+    ScriptedCard card;
+    sim::Board board;
+    testsupport::wire_card(board, &card, CS_PIN);
+    testsupport::ScratchDir dir;
+    const std::string vcd = dir.file("crc.vcd").string();
+    {
+        sim::VcdTrace trace(vcd);
+        board.host_pin_write(CS_PIN, PIN_DRIVE_LOW);
+        for (const auto& [out, in] : bus) {
+            card.answers.push_back(in);
+            board.shift_byte(out, board.now_ps());
+            board.advance_to(board.now_ps() + board.byte_ps(board.spi2brg()));
+        }
+        board.host_pin_write(CS_PIN, PIN_DRIVE_HIGH);
+        trace.add(board);
+        trace.finish(board.now_ps());
+    }
+    Session expected;
+    expected.commands = {{false, 59, 1}, {false, 17, 0x800}, {false, 17, 0x800}};
+    expected.r1 = {0x00, 0x08, 0x00};
+    expected.blocks_read = 1;
+    expected.warnings = {"CMD17 CRC7 0x00, should be 0x" + [&] {
+        const uint8_t frame[5] = {0x51, 0, 0, 0x08, 0};
+        char text[3];
+        std::snprintf(text, sizeof text, "%02X", sim::sd_frame_crc_byte(frame) >> 1);
+        return std::string(text);
+    }()};
+    EXPECT_EQ(decode(vcd), expected);
+}
 
 } // namespace

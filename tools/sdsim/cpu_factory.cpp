@@ -1,12 +1,13 @@
 #include "cpu_factory.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
-#include "chip_map.h"
 #include "emu_cpu.h"
+#include "flash_placement.h"
+#include "intel_hex.h"
 #include "native_cpu.h"
 #include "tool_error.h"
 
@@ -14,25 +15,39 @@ namespace sdsim {
 
 namespace {
 
-std::string hex(uint32_t value) {
-    char text[11];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
+struct PlacedImage {
+    std::vector<uint8_t> bytes;
+    uint32_t at;
+};
+
+std::vector<uint8_t> read_image_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw ToolError("cannot open chip image '" + path + "': " + std::strerror(errno));
+    }
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    if (in.bad()) {
+        throw ToolError("cannot read chip image '" + path + "'");
+    }
+    return bytes;
 }
 
-void check_placement(uint32_t at, size_t image_size) {
-    if (at % 4 != 0) {
-        throw ToolError("--at " + hex(at) + " is not word-aligned");
+// A flat binary goes where --at says; Intel HEX where its own addresses say,
+// and a --at given beside it must name the same flash.
+PlacedImage place(const Options& options) {
+    const std::string path = options.image.value_or(SDCARD_IMAGE_PATH);
+    std::vector<uint8_t> file = read_image_file(path);
+    if (!is_intel_hex(file)) {
+        return {std::move(file), options.at.value_or(DEFAULT_PLACEMENT)};
     }
-    if (at < emu::IMAGE_SPACE_BASE && uint64_t{at} + image_size > emu::FLASH_BASE) {
-        throw ToolError("--at " + hex(at) + " overlaps the host table (" + hex(emu::FLASH_BASE) + " to " +
-                        hex(emu::IMAGE_SPACE_BASE - 1) + ")");
+    HexImage hex = parse_intel_hex(file);
+    const uint32_t at = kseg0_view(hex.address);
+    if (options.at && kseg0_view(*options.at) != at) {
+        throw ToolError("--at " + hex_address(*options.at) + " disagrees with " + path +
+                        ", which places the image at " + hex_address(hex.address) + " (" + hex_address(at) +
+                        "); leave --at out or give that address");
     }
-    if (at < emu::FLASH_BASE || uint64_t{at} + image_size > uint64_t{emu::FLASH_BASE} + emu::FLASH_SIZE) {
-        throw ToolError("an image of " + std::to_string(image_size) + " bytes at " + hex(at) +
-                        " does not fit the flash (" + hex(emu::FLASH_BASE) + " to " +
-                        hex(emu::FLASH_BASE + emu::FLASH_SIZE - 1) + ")");
-    }
+    return {std::move(hex.bytes), options.at.value_or(at)};
 }
 
 } // namespace
@@ -41,15 +56,15 @@ std::unique_ptr<sim::Cpu> make_cpu(const Options& options) {
     if (!options.target) {
         return std::make_unique<sim::NativeCpu>();
     }
-    const std::string path = options.image.value_or(SDCARD_IMAGE_PATH);
-    const uint32_t at = options.at.value_or(DEFAULT_PLACEMENT);
-    if (!std::ifstream(path, std::ios::binary)) {
-        throw ToolError("cannot open chip image '" + path + "': " + std::strerror(errno));
+    const PlacedImage image = place(options);
+    if (const std::optional<std::string> problem = placement_problem(image.at, image.bytes.size())) {
+        throw ToolError((options.at ? "--at: " : options.image.value_or(SDCARD_IMAGE_PATH) + ": ") +
+                        *problem);
     }
     try {
-        const std::vector<uint8_t> image = emu::EmuCpu::read_image(path);
-        check_placement(at, image.size());
-        return std::make_unique<emu::EmuCpu>(image, at);
+        auto cpu = std::make_unique<emu::EmuCpu>(image.bytes, kseg0_view(image.at));
+        cpu->set_interrupts(options.interrupts);
+        return cpu;
     } catch (const emu::EmuFault& e) {
         throw ToolError(std::string("--target: ") + e.what());
     }

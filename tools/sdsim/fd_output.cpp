@@ -32,6 +32,9 @@ void FdBuffer::write_all(const char* s, size_t n) {
         if (done < 0 && errno == EINTR) {
             continue;
         }
+        if (done < 0 && errno == EPIPE) {
+            throw ReaderGone(name_ + " was closed by its reader");
+        }
         if (done <= 0) {
             const std::string reason = done < 0 ? std::strerror(errno) : "nothing written";
             throw ToolError("cannot write to " + name_ + ": " + reason);

@@ -16,9 +16,11 @@ struct CommandHelp {
 
 const std::vector<CommandHelp>& commands() {
     static const std::vector<CommandHelp> table = {
-        {"ls", R"(  ls [DIR]              MODE_OPENDIR, then MODE_READDIR until the end; one entry
+        {"ls", R"(  ls [-l] [DIR]         MODE_OPENDIR, then MODE_READDIR until the end; one entry
                         per line as the module returns it ("<Dir>DATA", "README.TXT").
-                        No DIR or "/" lists the root directory.
+                        No DIR or "/" lists the root directory. With -l, each
+                        line starts with the entry's size and ends with its
+                        long name, where it has one.
 )"},
         {"cat", R"(  cat FILE              MODE_OPEN, then raw MODE_READs of 512 bytes from the
                         running position; the bytes go to stdout.
@@ -26,8 +28,10 @@ const std::vector<CommandHelp>& commands() {
         {"read", R"(  read FILE POS COUNT   MODE_OPEN and one MODE_READ of COUNT bytes at POS (-1: from
                         the running position); the bytes go to stdout.
 )"},
-        {"write", R"(  write FILE POS        MODE_OPEN and one MODE_WRITE of all bytes from stdin at POS
-                        (-1: at the running write position); prints the position used.
+        {"write", R"(  write FILE POS        MODE_OPEN and one MODE_WRITE of all bytes from stdin at POS;
+                        prints the position used when bytes reached the file.
+                        POS -1 is the running write position (see below): right
+                        after the open that is 0, the start of the file.
                         Files are written in place: they never grow, and a
                         write at or past the end writes nothing. Every byte of
                         the file outside the ones written keeps its value.
@@ -46,7 +50,8 @@ const std::vector<CommandHelp>& commands() {
                           open NAME         MODE_OPEN
                           read POS COUNT    MODE_READ
                           write POS TEXT    MODE_WRITE of TEXT, the rest of the line
-                                            (escapes \r \n \t \0 \\ \xHH)
+                                            (escapes \r \n \t \0 \\ \xHH); shows
+                                            "at POS", or "nothing written"
                           opendir [NAME]    MODE_OPENDIR
                           readdir           MODE_READDIR
                           load NAME         MODE_LOAD
@@ -54,7 +59,8 @@ const std::vector<CommandHelp>& commands() {
                           call MODE         any command number, empty arguments
                         Blank lines and lines starting with # are skipped. Each
                         result line reads "STEP -> RESULT", with " ! MESSAGES" when
-                        the module printed something during the call.
+                        the module printed something during the call; those
+                        messages appear there only, not on stderr as well.
 )"},
     };
     return table;
@@ -68,24 +74,36 @@ interpreted program on the chip would, with a card image in the socket.
 )";
 
 const char* const PATHS = R"(  Paths are 8.3 names from the root, e.g. DATA/NUMS.TXT; the module takes at
-  most 14 characters and answers "No File" to a longer name. A single read or
-  write moves at most 4096 bytes (the argument buffer).
+  most 14 characters and answers "No File" to a longer name (a name that exists
+  only as a long name gets a note with its 8.3 name). A single read or write
+  moves at most 4096 bytes (the argument buffer).
+  Position -1: a read at -1 goes on from the file position, which the open
+  sets to 0 and each read (and write) moves on. A write at -1 writes at the
+  running write position, which is not the end of the file: every open,
+  opendir, load and save (each mounts afresh) sets it to 0, and every write,
+  at -1 or not and whether or not it wrote, adds its count to it.
 )";
 
 const char* const ENDING = R"(
-The module's console messages go to stderr exactly as printed.
+The module's console messages go to stderr exactly as printed (under run, in
+each step's result line instead).
 
 Exit status:
-  0  the module printed nothing
-  1  the module printed at least one message
+  0  the module printed nothing and no data was lost
+  1  the module printed at least one message, or a call lost or skipped data
+     you gave, each loss one line "sdsim: data lost: ..." on stderr: a write
+     at or past the end of the file, a write cut at its end, a save cut short
+     (its end marks missing), program lines over 254 characters in a save
   2  usage error, or a problem with the tool's own input or output (missing
      or unwritable image, unreadable script or text file, stdout full or
      closed), reported in one line on stderr
+A reader that closes the pipe early (sdsim cat FILE | head) ends the run
+quietly, with the status of what ran until then.
 
-Where the tool knows that a call lost data (a write past the end, a save cut
-short, lines the host cannot keep, a path over 14
-characters) it adds one line "sdsim: warning: ..." on stderr; the exit status
-stays the module's. The image is opened read-only unless the command writes.
+Where the tool knows more than the module says (a loaded text the host cannot
+keep as it is, a path over 14 characters) it adds one line "sdsim: warning:
+..." on stderr; the status stays as above. The image is opened read-only unless
+the command writes.
 )";
 
 constexpr size_t HELP_COLUMN = 24;
@@ -94,7 +112,8 @@ constexpr size_t HELP_COLUMN = 24;
 std::string options_section() {
     std::string text = "\nOptions (--NAME VALUE or --NAME=VALUE; -- ends the options):\n";
     for (const OptionSpec& row : option_table()) {
-        std::string head = std::string("  ") + (row.name == std::string("--help") ? "-h, " : "") + row.name;
+        const std::string alias = short_form(row.name);
+        std::string head = "  " + (alias.empty() ? "" : alias + ", ") + row.name;
         if (row.value != nullptr) {
             head += std::string(" ") + row.value;
         }

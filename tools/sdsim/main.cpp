@@ -1,4 +1,5 @@
 // sdsim: drives the SD card module on the virtual board from the command line.
+#include <csignal>
 #include <iostream>
 
 #include "demo_card.h"
@@ -18,6 +19,8 @@ constexpr size_t STDOUT_BUFFER = 64 * 1024;
 int main(int argc, char** argv) {
     using namespace sdsim;
     hold_standard_fds();
+    // A closed pipe is then an EPIPE that ends the run quietly (ReaderGone), not a signal that kills it.
+    std::signal(SIGPIPE, SIG_IGN);
     FdStream out(1, "standard output", STDOUT_BUFFER);
     FdStream err(2, "standard error", 0);
     try {
@@ -39,9 +42,15 @@ int main(int argc, char** argv) {
             ensure_demo_card(image);
         }
         Session session(image, options, writes_image(options, prepared), err);
-        run_command(session, options, prepared, out);
-        out.flush();
-        return session.printed_any() ? EXIT_MESSAGES : EXIT_QUIET;
+        try {
+            run_command(session, options, prepared, out);
+            out.flush();
+        } catch (const ReaderGone&) {
+            // The status of what ran until then.
+        }
+        return session.printed_any() || session.lost_data() ? EXIT_MESSAGES : EXIT_QUIET;
+    } catch (const ReaderGone&) {
+        return EXIT_QUIET;
     } catch (const std::exception& e) {
         // ToolError, or an image the card model cannot take.
         try {

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "arg_count.h"
 #include "text_format.h"
@@ -87,6 +88,42 @@ const char* card_timing_help() {
     return text.c_str();
 }
 
+const std::vector<std::pair<std::string, std::string>>& short_forms() {
+    static const std::vector<std::pair<std::string, std::string>> forms = {{"-h", "--help"},
+                                                                           {"-l", "--long"}};
+    return forms;
+}
+
+std::string long_form(const std::string& word) {
+    for (const auto& [short_name, name] : short_forms()) {
+        if (word == short_name) {
+            return name;
+        }
+    }
+    return word;
+}
+
+// "FIRST-LAST" or "N", calls counted from 1.
+std::pair<int, int> parse_call_range(const std::string& text) {
+    const size_t dash = text.find('-');
+    const std::optional<uint64_t> first = parse_unsigned(text.substr(0, dash), 10);
+    const std::optional<uint64_t> last =
+        dash == std::string::npos ? first : parse_unsigned(text.substr(dash + 1), 10);
+    if (!first || !last || *first == 0 || *first > *last || *last > INT32_MAX) {
+        throw ToolError("--trace-calls takes FIRST-LAST, calls numbered from 1 (e.g. 2-5), not '" + text +
+                        "'");
+    }
+    return {static_cast<int>(*first), static_cast<int>(*last)};
+}
+
+emu::InterruptLoad parse_interrupts(const std::string& text) {
+    try {
+        return emu::parse_interrupt_load(text);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(std::string("--interrupts ") + e.what());
+    }
+}
+
 const OptionSpec* find_option(const std::string& name) {
     for (const OptionSpec& row : option_table()) {
         if (name == row.name) {
@@ -106,8 +143,9 @@ bool is_option(const std::string& word) {
 const std::vector<OptionSpec>& option_table() {
     static const std::vector<OptionSpec> table = {
         {"--card", "IMAGE",
-         "the card image (a FAT volume, whole or partitioned);\n"
-         "writes go into the file. Without it, the demo card is\n"
+         "the card image (a FAT volume, whole or partitioned), or\n"
+         "a block device: a card in a reader, e.g. /dev/sdb;\n"
+         "writes go into it. Without it, the demo card is\n"
          "used, created on first use with mkfs.fat and mcopy at\n"
          "$SDSIM_DEMO_CARD, else $XDG_CACHE_HOME/sdsim/demo.img,\n"
          "else ~/.cache/sdsim/demo.img (delete it to start afresh).\n",
@@ -130,17 +168,41 @@ const std::vector<OptionSpec>& option_table() {
          "write the card bus (cs, sck, mosi, miso) to FILE as a\n"
          "Value Change Dump, with the chip's timing under --target.\n",
          [](Options& o, const std::string& v) { o.trace = v; }},
+        {"--trace-calls", "FIRST-LAST",
+         "with --trace: trace only module calls FIRST to LAST\n"
+         "(or one call N), so a long run's dump stays small.\n"
+         "Calls are numbered from 1 in the order sdsim makes them:\n"
+         "ls: 1 opendir, 2 on readdir; cat: 1 open, 2 on one read\n"
+         "of 512 bytes each; read, write: 1 open, 2 the read or\n"
+         "the write; load, save: 1; run: one call per step.\n",
+         [](Options& o, const std::string& v) { o.trace_calls = parse_call_range(v); }},
         {"--image", "FILE",
-         "with --target: the chip image to run (a flat binary like\n"
-         "build/target/sdcard.bin, exactly the bytes you program).\n",
+         "with --target: the chip image to run, the very file you\n"
+         "program: Intel HEX (build/target/sdcard.ihex; its\n"
+         "addresses place the image) or a flat binary\n"
+         "(build/target/sdcard.bin, placed by --at).\n",
          [](Options& o, const std::string& v) { o.image = v; }},
         {"--at", "ADDRESS",
-         "with --target: the flash address to run it at (default\n"
-         "0x9D008000); word-aligned, past the host table at\n"
-         "0x9D000000 to 0x9D000FFF, inside the 256 KiB of flash.\n",
+         "with --target: the flash address to run the image at:\n"
+         "word-aligned, 0x9D001000 to 0x9D03FFFF (KSEG0) or\n"
+         "0xBD001000 to 0xBD03FFFF (KSEG1, the same flash),\n"
+         "with the whole image inside flash; the rule the build\n"
+         "keeps for SDCARD_LOAD_ADDRESS. Default 0x9D008000 for\n"
+         "a binary; for Intel HEX it must agree with the file.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
         {"--card-timing", "PROFILE", card_timing_help(),
          [](Options& o, const std::string& v) { o.card_timing = parse_card_timing(v); }},
+        {"--long", nullptr,
+         "with ls: each entry's size and, beside the 8.3 name,\n"
+         "its long name where it has one (the tool reads them\n"
+         "from the image itself; the module lists 8.3 names).\n",
+         [](Options& o, const std::string&) { o.long_listing = true; }},
+        {"--interrupts", "PERIOD_US:LENGTH_US",
+         "with --target: the host's interrupts hold the CPU for\n"
+         "LENGTH_US microseconds every PERIOD_US, while SPI2 and\n"
+         "the card go on; the first pause falls one period after\n"
+         "power-up. Repeatable: each load runs on a timer of its own.\n",
+         [](Options& o, const std::string& v) { o.interrupts.push_back(parse_interrupts(v)); }},
         {"--fault", "FAULT", fault_help(), [](Options& o, const std::string& v) { add_fault(o.faults, v); }},
         {"--version", nullptr, "the tool's version.\n",
          [](Options& o, const std::string&) { o.version = true; }},
@@ -148,6 +210,15 @@ const std::vector<OptionSpec>& option_table() {
          [](Options& o, const std::string&) { o.help = true; }},
     };
     return table;
+}
+
+std::string short_form(const std::string& name) {
+    for (const auto& [short_name, long_name] : short_forms()) {
+        if (name == long_name) {
+            return short_name;
+        }
+    }
+    return "";
 }
 
 Options parse_options(const std::vector<std::string>& argv) {
@@ -165,7 +236,7 @@ Options parse_options(const std::vector<std::string>& argv) {
             continue;
         }
         const size_t equals = a.find('=');
-        const std::string name = a == "-h" ? "--help" : a.substr(0, equals);
+        const std::string name = long_form(a.substr(0, equals));
         const OptionSpec* row = find_option(name);
         if (row == nullptr) {
             throw ToolError("unknown option " + name + HINT);
@@ -197,8 +268,22 @@ Options parse_options(const std::vector<std::string>& argv) {
     if (options.command.empty()) {
         throw ToolError("no command given" + HINT);
     }
+    if (options.trace_calls && !options.trace) {
+        throw ToolError("--trace-calls goes with --trace" + HINT);
+    }
     if ((options.image || options.at) && !options.target) {
         throw ToolError("--image and --at go with --target" + HINT);
+    }
+    if (options.long_listing && options.command != "ls") {
+        throw ToolError("--long goes with ls" + HINT);
+    }
+    if (!options.interrupts.empty() && !options.target) {
+        throw ToolError("--interrupts goes with --target: the native build keeps no time" + HINT);
+    }
+    try {
+        emu::check_cpu_time_left(options.interrupts);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(std::string("--interrupts: ") + e.what());
     }
     check_arg_count(arg_count_of(command_arg_counts(), options.command, "command", HINT), options.args,
                     options.command, HINT);

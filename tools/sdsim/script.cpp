@@ -91,7 +91,11 @@ std::string run_step(Session& session, const ScriptStep& step) {
     }
     if (w == "write") {
         const CallResult r = session.write(parse_int32(step.args[0], "POS"), unescape(step.args[1]));
-        return with_data("at " + std::to_string(r.value), r);
+        // No position when nothing reached a file: none was open, the module failed, or it was past the end.
+        if (!r.messages.empty()) {
+            return plain(r);
+        }
+        return r.wrote ? "at " + std::to_string(r.value) : "nothing written";
     }
     if (w == "readdir") {
         const CallResult r = session.readdir();

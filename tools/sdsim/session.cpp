@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cpu_factory.h"
+#include "fat_listing.h"
 #include "sdtypes.h"
 #include "state.h"
 #include "tool_error.h"
@@ -53,7 +54,7 @@ uint32_t max_transfer() { return sim::RAM_P1_SIZE; }
 Session::Session(const std::string& image_path, const Options& options, bool writable, std::ostream& console)
     : image_path_(image_path), image_(open_image(image_path, writable)), card_(image_, card_config(options)),
       cpu_(make_cpu(options)), console_(console), volume_problem_(volume_problem(image_)),
-      fault_plan_(options.faults) {
+      fault_plan_(options.faults), trace_calls_(options.trace_calls) {
     board_.set_devid(options.package == 44 ? sim::DEVID_44PIN : sim::DEVID_28PIN);
     board_.attach(fault_plan_.no_card ? nullptr : &card_, CARD_CS_PIN);
     board_.set_chip_select_option(CARD_CS_PIN);
@@ -74,7 +75,7 @@ Session::~Session() {
     }
     if (trace_) {
         try {
-            trace_->finish(board_.now_ps());
+            trace_->finish(trace_calls_ ? traced_until_ps_ : board_.now_ps());
         } catch (const std::runtime_error& e) {
             std::cerr << "sdsim: " << e.what() << '\n';
         }
@@ -83,28 +84,44 @@ Session::~Session() {
 
 void Session::warn(const std::string& text) { console_ << "sdsim: warning: " << text << '\n'; }
 
+void Session::lost(const std::string& text) {
+    lost_data_ = true;
+    console_ << "sdsim: data lost: " << text << '\n';
+}
+
 sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     // Logs would otherwise grow with every byte on the bus for the whole run.
     board_.clear_logs();
     card_.clear_logs();
+    const int number = calls_ + 1;
+    const bool traced =
+        trace_ && (!trace_calls_ || (number >= trace_calls_->first && number <= trace_calls_->second));
+    if (traced && trace_calls_ && number == trace_calls_->first) {
+        trace_->start_at(board_.now_ps());
+    }
     sim::Returned returned{};
     try {
         returned = sim::invoke(board_, *cpu_, call);
     } catch (const std::exception&) {
-        // The bus up to a fault belongs in the trace too.
-        if (trace_) {
+        // The bus up to a fault belongs in the trace too, and a card fault
+        // that acted before the emulator stopped the call in its report.
+        if (traced) {
             trace_->add(board_);
         }
+        note_fault(call.mode);
         throw;
     }
-    if (trace_) {
+    if (traced) {
         trace_->add(board_);
+        traced_until_ps_ = board_.now_ps();
     }
     note_fault(call.mode);
     result.messages = board_.console();
     if (!result.messages.empty()) {
         printed_any_ = true;
-        console_ << result.messages << std::flush;
+        if (echo_messages_) {
+            console_ << result.messages << std::flush;
+        }
     }
     // Once, at the first mount, beside whatever the module made of the volume.
     const bool mounts = call.mode == MODE_OPEN || call.mode == MODE_OPENDIR || call.mode == MODE_LOAD ||
@@ -167,22 +184,38 @@ void Session::warn_long_path(const std::string& name) {
     }
 }
 
-void Session::warn_lost_write(int32_t pos, uint32_t count) {
-    const std::optional<uint32_t> size = open_file_size();
-    if (!size || count == 0 || pos < 0) {
+// The module takes 8.3 names only; a name it did not find may be the long name of one.
+void Session::note_long_name(const std::string& name, const CallResult& result) {
+    if (result.messages.find("No File") == std::string::npos) {
         return;
     }
+    if (const std::optional<std::string> short_path = short_path_for(image_, name)) {
+        console_ << "sdsim: note: \"" << name << "\" is the long name of " << *short_path
+                 << "; the module takes 8.3 names\n";
+    }
+}
+
+// Whether any of the bytes reached the file, saying what did not.
+bool Session::check_write(int32_t pos, uint32_t count) {
+    const std::optional<uint32_t> size = open_file_size();
+    if (!size || pos < 0) {
+        return false;
+    }
     const uint32_t start = static_cast<uint32_t>(pos);
+    if (count == 0) {
+        return true;
+    }
     if (start >= *size) {
-        warn("the write at " + std::to_string(start) + " wrote nothing: the file is " +
+        lost("the write at " + std::to_string(start) + " wrote nothing: the file is " +
              std::to_string(*size) + " bytes long and never grows");
-        return;
+        return false;
     }
     const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{start} + count, *size));
     if (end - start < count) {
-        warn("only " + std::to_string(end - start) + " of " + std::to_string(count) +
+        lost("only " + std::to_string(end - start) + " of " + std::to_string(count) +
              " bytes were written: the file is " + std::to_string(*size) + " bytes long and never grows");
     }
+    return true;
 }
 
 void Session::warn_loaded_text(const std::string& name, const std::string& text) {
@@ -206,17 +239,30 @@ void Session::warn_loaded_text(const std::string& name, const std::string& text)
     }
 }
 
-void Session::warn_cut_save(const std::string& name) {
+void Session::check_save(const std::string& name) {
     const std::optional<uint32_t> size = open_file_size();
     if (!size) {
         return;
     }
     uint64_t text = 2; // the end marks
-    for (const std::string& line : board_.program_lines()) {
-        text += std::min(line.size(), HOST_MAX_LINE) + 2;
+    size_t long_lines = 0, first_long = 0;
+    const std::vector<std::string>& lines = board_.program_lines();
+    for (size_t i = 0; i < lines.size(); ++i) {
+        text += std::min(lines[i].size(), HOST_MAX_LINE) + 2;
+        if (lines[i].size() > HOST_MAX_LINE && long_lines++ == 0) {
+            first_long = i;
+        }
+    }
+    if (long_lines > 0) {
+        const std::string more = long_lines == 1 ? ""
+                                                 : ", and " + std::to_string(long_lines - 1) + " more over " +
+                                                       std::to_string(HOST_MAX_LINE);
+        lost("line " + std::to_string(first_long + 1) + " of the program has " +
+             std::to_string(lines[first_long].size()) + " characters" + more + "; the host lists at most " +
+             std::to_string(HOST_MAX_LINE) + " of a line, so " + name + " got only those");
     }
     if (text > *size) {
-        warn("the program's " + std::to_string(text) + " bytes do not fit " + name + " (" +
+        lost("the program's " + std::to_string(text) + " bytes do not fit " + name + " (" +
              std::to_string(*size) + " bytes): the last " + std::to_string(text - *size) +
              " were cut and the program's end marks are missing");
     }
@@ -236,6 +282,7 @@ CallResult Session::open(const std::string& name) {
     CallResult result;
     invoke({MODE_OPEN, name_string(name), 0, 0, 0}, result);
     warn_long_path(name);
+    note_long_name(name, result);
     return result;
 }
 
@@ -264,11 +311,11 @@ CallResult Session::write(int32_t pos, const std::vector<uint8_t>& data) {
     }
     p1.insert(p1.end(), data.begin(), data.end());
     CallResult result;
+    const bool file_open = open_file_size().has_value();
     const sim::Returned r = invoke({MODE_WRITE, p1, pos, count, 0}, result);
     result.value = r.p2;
-    if (result.messages.empty()) {
-        warn_lost_write(result.value, static_cast<uint32_t>(count));
-    }
+    result.wrote =
+        file_open && result.messages.empty() && check_write(result.value, static_cast<uint32_t>(count));
     return result;
 }
 
@@ -281,6 +328,7 @@ CallResult Session::opendir(const std::string& name) {
     CallResult result;
     invoke({MODE_OPENDIR, name_string(dir), 0, 0, 0}, result);
     warn_long_path(dir);
+    note_long_name(dir, result);
     return result;
 }
 
@@ -297,6 +345,7 @@ CallResult Session::load(const std::string& name) {
     CallResult result;
     invoke({MODE_LOAD, name_string(name), 0, 0, 0}, result);
     warn_long_path(name);
+    note_long_name(name, result);
     program_given_ = true;
     if (!board_.loaded_programs().empty()) {
         const std::string& text = board_.loaded_programs().back();
@@ -310,12 +359,13 @@ CallResult Session::save(const std::string& name) {
     CallResult result;
     invoke({MODE_SAVE, name_string(name), 0, 0, 0}, result);
     warn_long_path(name);
+    note_long_name(name, result);
     if (!program_given_) {
         warn("save before any load or program text: the host's program is empty, so " + name +
              " got only the end marks");
     }
     if (result.messages.empty()) {
-        warn_cut_save(name);
+        check_save(name);
     }
     return result;
 }

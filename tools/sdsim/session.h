@@ -1,7 +1,7 @@
 // One run of sdsim: a virtual board with the card in its socket and the CPU
 // that runs the module, driven one module call at a time as an interpreted
 // program would. The module's console messages are passed on as printed;
-// after a call, the tool adds a warning where it knows the call lost data.
+// after a call, the tool adds a line where it knows the call lost data.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,7 @@ struct CallResult {
     std::string messages;      // what the module printed during the call
     std::vector<uint8_t> data; // bytes read, the listed entry or the loaded text
     int32_t value = 0;         // the count read (read) or the position used (write)
+    bool wrote = false;        // write: a file was open and the bytes, or some of them, reached it
     bool ended = false;        // readdir: the directory has no further entry
 };
 
@@ -59,15 +60,24 @@ class Session {
     // The open file's size as the module holds it; nothing when no file is open.
     std::optional<uint32_t> open_file_size() const;
 
+    // The card image as the tool reads it itself (fat_listing.h).
+    const sim::DiskImage& image() const { return image_; }
+
     bool printed_any() const { return printed_any_; }
+    // Whether a call lost or skipped data the user gave (each loss said in one line).
+    bool lost_data() const { return lost_data_; }
+    // Off: the module's messages are only in the results (sdsim run shows them there).
+    void echo_messages(bool on) { echo_messages_ = on; }
 
   private:
     sim::Returned invoke(const sim::Call& call, CallResult& result);
     void warn(const std::string& text);
+    void lost(const std::string& text);
     void warn_long_path(const std::string& name);
-    void warn_lost_write(int32_t pos, uint32_t count);
+    void note_long_name(const std::string& name, const CallResult& result);
+    bool check_write(int32_t pos, uint32_t count);
     void warn_loaded_text(const std::string& name, const std::string& text);
-    void warn_cut_save(const std::string& name);
+    void check_save(const std::string& name);
     void note_fault(int32_t mode);
     void report_faults();
 
@@ -79,12 +89,16 @@ class Session {
     std::ostream& console_;
     std::optional<std::string> volume_problem_;
     bool printed_any_ = false;
+    bool lost_data_ = false;
+    bool echo_messages_ = true;
     bool program_given_ = false; // by a load or by the tool
     size_t faults_reported_ = 0;
     std::unique_ptr<sim::VcdTrace> trace_;
     FaultPlan fault_plan_;
     int calls_ = 0;
-    std::optional<std::string> fault_fired_; // where a --fault first acted
+    std::optional<std::string> fault_fired_;         // where a --fault first acted
+    std::optional<std::pair<int, int>> trace_calls_; // the calls --trace records; all when absent
+    uint64_t traced_until_ps_ = 0;                   // the end of the last call traced
 };
 
 // Largest data a single read or write can move: the size of the argument buffer.

@@ -1,5 +1,6 @@
 #include "tool_commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <iterator>
 #include <optional>
 
+#include "fat_listing.h"
 #include "script.h"
 #include "text_format.h"
 #include "tool_error.h"
@@ -17,7 +19,6 @@ namespace sdsim {
 namespace {
 
 constexpr int32_t CAT_PIECE = 512;
-constexpr uint32_t SECTOR = 512;
 // A directory holds at most 65,536 entries; a longer listing means a looped chain.
 constexpr int MAX_LISTING = 65536;
 
@@ -47,15 +48,52 @@ void put(std::ostream& out, const std::vector<uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void list(Session& session, const std::string& dir, std::ostream& out) {
+constexpr const char* DIR_MARK = "<Dir>"; // how the module marks a directory in a listing
+constexpr int SIZE_COLUMN = 10;
+constexpr size_t NAME_COLUMN = 17; // "<Dir>" and an 8.3 name
+
+// One -l line: the size and long name from the tool's own reading of the
+// image, beside the entry exactly as the module returned it.
+std::string long_line(const std::string& entry, const std::optional<std::vector<ListedEntry>>& own) {
+    const bool directory = entry.rfind(DIR_MARK, 0) == 0;
+    const std::string short_name = directory ? entry.substr(std::strlen(DIR_MARK)) : entry;
+    std::optional<ListedEntry> found;
+    if (own) {
+        const auto named = std::find_if(own->begin(), own->end(), [&](const ListedEntry& e) {
+            return e.short_name == short_name && e.directory == directory;
+        });
+        if (named != own->end()) {
+            found = *named;
+        }
+    }
+    char size[16];
+    std::snprintf(size, sizeof size, "%*s", SIZE_COLUMN,
+                  !found      ? "?"
+                  : directory ? "-"
+                              : std::to_string(found->size).c_str());
+    std::string line = std::string(size) + "  " + entry;
+    if (found && !found->long_name.empty()) {
+        line.resize(std::max(line.size() + 2, SIZE_COLUMN + 2 + NAME_COLUMN + 2), ' ');
+        line += found->long_name;
+    }
+    return line;
+}
+
+void list(Session& session, const std::string& dir, bool long_listing, std::ostream& out) {
     session.opendir(dir);
+    const std::optional<std::vector<ListedEntry>> own =
+        long_listing ? list_directory(session.image(), dir) : std::nullopt;
     for (int n = 0; n < MAX_LISTING; ++n) {
         const CallResult r = session.readdir();
         if (r.ended) {
             return;
         }
-        put(out, r.data);
-        out << "\n";
+        if (long_listing) {
+            out << long_line(std::string(r.data.begin(), r.data.end()), own) << "\n";
+        } else {
+            put(out, r.data);
+            out << "\n";
+        }
     }
     throw ToolError("the listing of '" + dir + "' does not end");
 }
@@ -126,7 +164,7 @@ void run_command(Session& session, const Options& options, const PreparedCommand
     const std::vector<std::string>& a = options.args;
     const std::string& c = options.command;
     if (c == "ls") {
-        list(session, a.empty() ? "" : a[0], out);
+        list(session, a.empty() ? "" : a[0], options.long_listing, out);
     } else if (c == "cat") {
         cat(session, a[0], out);
     } else if (c == "read") {
@@ -134,13 +172,17 @@ void run_command(Session& session, const Options& options, const PreparedCommand
         put(out, session.read(parse_int32(a[1], "POS"), parse_int32(a[2], "COUNT")).data);
     } else if (c == "write") {
         session.open(a[0]);
-        out << session.write(parse_int32(a[1], "POS"), prepared.input).value << "\n";
+        const CallResult r = session.write(parse_int32(a[1], "POS"), prepared.input);
+        if (r.wrote) {
+            out << r.value << "\n";
+        }
     } else if (c == "load") {
         put(out, session.load(a[0]).data);
     } else if (c == "save") {
         session.set_program(prepared.lines);
         session.save(a[0]);
     } else if (c == "run") {
+        session.echo_messages(false); // each call's messages are in its result line
         run_script(session, parse_script(prepared.script), out);
     }
 }

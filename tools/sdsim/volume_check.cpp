@@ -30,20 +30,28 @@ std::optional<std::string> sector_size_problem(const std::vector<uint8_t>& boot)
 
 } // namespace
 
+std::optional<uint32_t> fat_boot_sector(const sim::DiskImage& image) {
+    if (image.sector_count() == 0) {
+        return std::nullopt;
+    }
+    const std::vector<uint8_t> first = image.read_sector(0);
+    if (is_fat_boot_sector(first)) {
+        return 0;
+    }
+    const uint32_t partition_start = le32(first, 0x1BE + 8);
+    if (has_signature(first) && partition_start != 0 && partition_start < image.sector_count() &&
+        is_fat_boot_sector(image.read_sector(partition_start))) {
+        return partition_start;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> volume_problem(const sim::DiskImage& image) {
     if (image.sector_count() == 0) {
         return std::string("the image is too small to hold a boot sector (512 bytes)");
     }
-    const std::vector<uint8_t> first = image.read_sector(0);
-    if (is_fat_boot_sector(first)) {
-        return sector_size_problem(first);
-    }
-    const uint32_t partition_start = le32(first, 0x1BE + 8);
-    if (has_signature(first) && partition_start != 0 && partition_start < image.sector_count()) {
-        const std::vector<uint8_t> boot = image.read_sector(partition_start);
-        if (is_fat_boot_sector(boot)) {
-            return sector_size_problem(boot);
-        }
+    if (const std::optional<uint32_t> boot = fat_boot_sector(image)) {
+        return sector_size_problem(image.read_sector(*boot));
     }
     return std::string("the image holds no FAT volume, neither at sector 0 nor in its first partition");
 }
