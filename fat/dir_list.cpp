@@ -60,9 +60,9 @@ void get_fileinfo(DIR* dj, const uint8_t* dir, FILINFO* fno) {
             }
         }
         fno->fattrib = dir[DIR_ATTR];
-        fno->fsize = ld_dword(dir + DIR_FILE_SIZE);
-        fno->fdate = ld_word(dir + DIR_WRT_DATE);
-        fno->ftime = ld_word(dir + DIR_WRT_TIME);
+        fno->fsize = ld_aligned_dword(dir + DIR_FILE_SIZE);
+        fno->fdate = ld_aligned_word(dir + DIR_WRT_DATE);
+        fno->ftime = ld_aligned_word(dir + DIR_WRT_TIME);
     }
     *p = 0;
 }

@@ -23,7 +23,7 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    open_file(fs, get_clust(fs, dir), ld_dword(dir + DIR_FILE_SIZE));
+    open_file(fs, get_clust(fs, dir), ld_aligned_dword(dir + DIR_FILE_SIZE));
     return FR_OK;
 }
 

@@ -239,7 +239,7 @@ FRESULT pf_make(FATFS* fs, const char* path) {
         if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
             return FR_DENIED; // the root or a directory
         }
-        open_file(fs, get_clust(fs, dir), ld_dword(dir + DIR_FILE_SIZE));
+        open_file(fs, get_clust(fs, dir), ld_aligned_dword(dir + DIR_FILE_SIZE));
         return FR_OK;
     }
     // Only a last segment that names nothing is made; a missing directory

@@ -56,10 +56,11 @@ struct DIR {
 // (or the mount's boot-parameter block), the 8.3 name looked for, and the walk
 // of a path's search. It lies in the state block right before FATFS, not on
 // the stack, so that the deep chains of calls under a search stand on small
-// frames; nothing in it lasts from one operation to the next.
+// frames; nothing in it lasts from one operation to the next. It is word
+// aligned (ld_aligned_word).
 struct FatScratch {
     union {
-        uint8_t bpb[36];
+        uint8_t bpb[37];
         struct {
             uint8_t entry[32];
             uint8_t name[12]; // 11 name bytes, then whether the segment is the path's last
