@@ -38,19 +38,21 @@ __attribute__((noinline)) FRESULT create_name(uint8_t* sfn, const char** path) {
 FRESULT dir_rewind(FATFS* fs, DIR* dj) {
     dj->index = 0;
     uint32_t clst = dj->sclust;
-    if (clst == 1 || clst >= fs->n_fatent) {
-        return FR_DISK_ERR;
-    }
-    if (clst == 0 && fs->fs_type == FS_FAT32) {
-        // A root cluster outside the volume would leave sect 0 and the walk
-        // would take the card's first sector for a directory.
-        clst = fs->dirbase;
-        if (clst < 2 || clst >= fs->n_fatent) {
+    uint32_t sect = fs->dirbase;
+    if (clst != 0 || fs->fs_type == FS_FAT32) {
+        if (clst == 0) {
+            clst = sect; // the FAT32 root's cluster
+        }
+        // A cluster outside the volume (the FAT32 root's too) would leave
+        // sect 0 and the walk would take the card's first sector for a
+        // directory; clust2sect refuses it.
+        sect = clust2sect(fs, clst);
+        if (sect == 0) {
             return FR_DISK_ERR;
         }
     }
     dj->clust = clst;
-    dj->sect = clst ? clust2sect(fs, clst) : fs->dirbase;
+    dj->sect = sect;
     return FR_OK;
 }
 
