@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "file_step.h"
 #include "state.h"
 
 // Longest name the 16-byte name buffer holds with its length byte and terminator.
@@ -40,8 +41,14 @@ const uint8_t* data_of(const uint8_t* p1, int32_t count);
 // end), keeping every byte outside them, and finishes the last sector. With
 // `repeat` the 512 bytes at `s` go into every sector (to fill with zeros).
 void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count, bool repeat);
-uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count);
-uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count);
+uint32_t move_reported(FATFS* fs, uint8_t* p, uint32_t count, Transfer direction);
+inline uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count) {
+    return move_reported(fs, to, count, Transfer::Read);
+}
+inline uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count) {
+    // The bytes are only read: the shared loop takes one pointer type for both directions.
+    return move_reported(fs, const_cast<uint8_t*>(from), count, Transfer::Write);
+}
 
 void mode_set_cs(const uint8_t* p1);
 // The open file's pointer (p2) and size (p3), -1 for both when no file is

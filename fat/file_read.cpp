@@ -49,7 +49,13 @@ void forget_chain(FATFS* fs) {
 }
 
 FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
-    return transfer(fs, static_cast<uint8_t*>(buff), btr, br, Transfer::Read);
+    *br = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(buff), btr, Transfer::Read);
+    *br = scratch_of(fs)->moved;
+    return res;
 }
 
 FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {

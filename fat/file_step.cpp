@@ -35,12 +35,10 @@ bool enter_sector(FATFS* fs, bool cluster_known) {
 
 } // namespace
 
-[[gnu::noinline]] FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer direction) {
+[[gnu::noinline]] FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction) {
     const bool writing = direction == Transfer::Write;
+    uint32_t* const done = &scratch_of(fs)->moved;
     *done = 0;
-    if (!fs) {
-        return FR_NOT_ENABLED;
-    }
     if (!(fs->flag & FLAG_OPEN)) {
         return FR_NOT_OPENED;
     }

@@ -54,10 +54,10 @@ struct DIR {
 
 // The working space of one file-system operation: the directory entry found
 // (or the mount's boot-parameter block), the 8.3 name looked for, and the walk
-// of a path's search. It lies in the state block right before FATFS, not on
-// the stack, so that the deep chains of calls under a search stand on small
-// frames; nothing in it lasts from one operation to the next. It is word
-// aligned (ld_aligned_word).
+// of a path's search, and the count of a read or write. It lies in the state
+// block right before FATFS, not on the stack, so that the deep chains of
+// calls under a search stand on small frames; nothing in it lasts from one
+// operation to the next. It is word aligned (ld_aligned_word).
 struct FatScratch {
     union {
         uint8_t bpb[37];
@@ -67,6 +67,10 @@ struct FatScratch {
         } found;
     };
     DIR walk;
+    // Bytes the last transfer moved: kept here rather than behind a pointer
+    // into the caller's frame, so that its callers need no local of their
+    // own (16 bytes less stack under every read and write).
+    uint32_t moved;
 };
 
 inline FatScratch* scratch_of(FATFS* fs) { return reinterpret_cast<FatScratch*>(fs) - 1; }
