@@ -75,13 +75,10 @@ FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
     // curr_clust holds byte ofs - 1, whose cluster is found from what is
     // known of the chain; dsect the sector of byte ofs, in the same cluster
     // whenever it is used (ofs inside a sector).
-    const uint32_t clst = cluster_at(fs, (ofs - 1) / SECTOR_SIZE / fs->csize);
-    const uint32_t sect = clust2sect(fs, clst);
-    if (clst < 2 || sect == 0) {
+    if (!locate(fs, cluster_at(fs, (ofs - 1) / SECTOR_SIZE / fs->csize),
+                (ofs / SECTOR_SIZE) & (fs->csize - 1u))) {
         fs->flag = 0;
         return FR_DISK_ERR;
     }
-    fs->curr_clust = clst;
-    fs->dsect = sect + ((ofs / SECTOR_SIZE) & (fs->csize - 1u));
     return FR_OK;
 }

@@ -3,6 +3,10 @@
 
 #include "pff.h"
 
+// Cluster `clst` of the open file becomes curr_clust, and its sector `cs`
+// dsect; false, leaving both as they were, when clst is no data cluster.
+bool locate(FATFS* fs, uint32_t clst, uint32_t cs);
+
 enum class Transfer : uint8_t { Read, Write };
 
 // The body of pf_read and pf_write: moves up to n bytes between p and the
