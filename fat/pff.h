@@ -58,6 +58,17 @@ struct DIR {
 // block right before FATFS, not on the stack, so that the deep chains of
 // calls under a search stand on small frames; nothing in it lasts from one
 // operation to the next. It is word aligned (ld_aligned_word).
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+// The FAT sector being read and changed in the block a caller lends (grow.cpp).
+struct FatWindow {
+    uint8_t* block;
+    uint32_t sector;    // of the FAT, from its start; NO_SECTOR while none is in the block
+    int32_t free_delta; // clusters given back less clusters taken
+    bool dirty;
+    bool failed; // a read or write of the card failed: nothing more is written
+};
+#endif
+
 struct FatScratch {
     union {
         uint8_t bpb[37];
@@ -65,6 +76,14 @@ struct FatScratch {
             uint8_t entry[32];
             uint8_t name[12]; // 11 name bytes, then whether the segment is the path's last
         } found;
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+        // Over the entry found, which is done with by the time the FAT
+        // changes, and clear of the name, which a file made but not yet put
+        // in its directory still needs: in the working space rather than in
+        // the frames of the FAT's deepest calls, each of which it spares a
+        // pointer argument.
+        FatWindow window;
+#endif
     };
     DIR walk;
     // Bytes the last transfer moved: kept here rather than behind a pointer
@@ -72,6 +91,10 @@ struct FatScratch {
     // own (16 bytes less stack under every read and write).
     uint32_t moved;
 };
+
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+static_assert(sizeof(FatWindow) <= sizeof(FatScratch::found.entry), "the window leaves the name alone");
+#endif
 
 inline FatScratch* scratch_of(FATFS* fs) { return reinterpret_cast<FatScratch*>(fs) - 1; }
 
