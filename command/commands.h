@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "file_step.h"
+#include "host.h"
 #include "state.h"
 
 // Longest name the 16-byte name buffer holds with its length byte and terminator.
@@ -50,6 +51,9 @@ inline uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count) {
     return move_reported(fs, const_cast<uint8_t*>(from), count, Transfer::Write);
 }
 
+// The 512 bytes a growing file's FAT and directory sectors pass through.
+inline uint8_t* lent_block() { return host_alloc(512); }
+
 void mode_set_cs(const uint8_t* p1);
 // The open file's pointer (p2) and size (p3), -1 for both when no file is
 // open; the result of the last command (p4): 0, or the code of its first
@@ -57,7 +61,12 @@ void mode_set_cs(const uint8_t* p1);
 // 32-bit integer).
 void mode_status(const STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
 void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
-void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);
+// Writes in place (MODE_WRITE), and where files grow, appends (MODE_APPEND)
+// and sets the size (MODE_SET_SIZE, *p2 bytes; bytes the file gains read as
+// zero). The three end in the image's one call of write_span: inlined into
+// the entry point, whose frame then carries its loop, it adds no frame to
+// the deepest chain of calls under a write.
+void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t command);
 void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name);
 void mode_readdir(STATE_BLOCK* sb, uint8_t* p1);
 // Load and save work on the file that the entry point has opened after the bus set-up.
@@ -70,9 +79,5 @@ void mode_save(STATE_BLOCK* sb);
 void open_or_create(STATE_BLOCK* sb, const NameBuffer& name, bool commit);
 // Removes the named file: never a directory or a read-only file.
 void delete_named(STATE_BLOCK* sb, const NameBuffer& name);
-// The open file becomes *p2 bytes long; bytes it gains read as zero.
-void mode_set_size(STATE_BLOCK* sb, const int32_t* p2);
-// The data goes at the open file's end, which *p2 receives.
-void mode_append(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, const int32_t* p3);
 // Writes a save's text at the file pointer, the file growing as it needs.
 void save_growing(FATFS* fs, const uint8_t* text, uint32_t count, uint8_t* block);

@@ -95,8 +95,11 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
 
     if (*command == MODE_READ) {
         mode_read(sb, p1, p2, p3, p4);
-    } else if (IMAGE_WRITES && *command == MODE_WRITE) {
-        mode_write(sb, p1, p2, p3);
+    } else if (IMAGE_WRITES && (*command == MODE_WRITE ||
+                                (IMAGE_GROWS && (*command == MODE_SET_SIZE || *command == MODE_APPEND)))) {
+        // The entry steps' reading of the command stands: nothing between
+        // it and here calls the host.
+        mode_write(sb, p1, p2, p3, named);
     } else if (*command == MODE_OPENDIR) {
         mode_opendir(sb, name);
     } else if (*command == MODE_READDIR) {
@@ -109,9 +112,5 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
         mode_set_cs(p1);
     } else if (*command == MODE_STATUS) {
         mode_status(sb, p1, p2, p3, p4);
-    } else if (IMAGE_GROWS && *command == MODE_SET_SIZE) {
-        mode_set_size(sb, p2);
-    } else if (IMAGE_GROWS && *command == MODE_APPEND) {
-        mode_append(sb, p1, p2, p3);
     }
 }
