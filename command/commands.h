@@ -7,20 +7,8 @@
 #include "host.h"
 #include "state.h"
 
-// Longest name the 16-byte name buffer holds with its length byte and terminator.
-constexpr uint32_t FN_MAX_NAME = 14;
-
 // Length byte of a call that names nothing: above FN_MAX_NAME, so no name fits.
 constexpr uint8_t NO_NAME = 0xFF;
-
-// Name buffer of one call: the caller's length byte, up to 14 characters,
-// terminator. A name longer than FN_MAX_NAME keeps its length byte only: the
-// byte tells whether the name fits, so the buffer needs no flag beside it.
-struct NameBuffer {
-    uint8_t fn[16];
-    bool fits() const { return fn[0] <= FN_MAX_NAME; }
-    const char* path() const { return reinterpret_cast<const char*>(fn + 1); }
-};
 
 // Copies the counted string at p1 into the name buffer without ever writing past it.
 void build_name(NameBuffer& name, const uint8_t* p1);
