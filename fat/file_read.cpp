@@ -4,9 +4,7 @@
 #include "file_step.h"
 #include "pff.h"
 
-// A call of its own on the chip: folded into the entry point, its working
-// values would lie in main's frame under every command's deepest call.
-__attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
+FRESULT pf_open(FATFS* fs, const char* path) {
     if (!fs) {
         return FR_NOT_ENABLED;
     }
@@ -16,14 +14,14 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const dir = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
+    const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
     if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    open_file(fs, get_clust(fs, dir), ld_aligned_dword(dir + DIR_FILE_SIZE));
+    open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
     return FR_OK;
 }
 

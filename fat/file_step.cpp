@@ -35,7 +35,7 @@ bool locate(FATFS* fs, uint32_t clst, uint32_t cs) {
     return true;
 }
 
-[[gnu::noinline]] FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction) {
+FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction) {
     const bool writing = direction == Transfer::Write;
     uint32_t* const done = &scratch_of(fs)->moved;
     *done = 0;

@@ -232,12 +232,12 @@ FRESULT pf_make(FATFS* fs, const char* path) {
     }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const dir = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
+    const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res == FR_OK) {
         if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
             return FR_DENIED; // the root or a directory
         }
-        open_file(fs, get_clust(fs, dir), ld_aligned_dword(dir + DIR_FILE_SIZE));
+        open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
         return FR_OK;
     }
     // Only a last segment that names nothing is made; a missing directory
@@ -369,7 +369,7 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
     }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const dir = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
+    const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
@@ -379,7 +379,7 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
     if (dir[DIR_ATTR] & (ATTR_DIR | ATTR_READ_ONLY)) {
         return FR_DENIED;
     }
-    const uint32_t first = get_clust(fs, dir);
+    const uint32_t first = get_clust(fs);
     // The entry goes first, with the long-name entries in its sector, then
     // those in the sector before; its clusters are lost until given back.
     const DIR* const walk = &scratch->walk;

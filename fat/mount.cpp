@@ -58,9 +58,7 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect) {
     return FS_OTHER_BOOT;
 }
 
-// Kept a call of its own on the chip: folded into the entry point, its
-// buffer would lie in main's frame, under the deepest call of every command.
-__attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
+FRESULT pf_mount(FATFS* fs) {
     uint8_t* const buf = scratch_of(fs)->bpb;
     static_assert(sizeof(FatScratch::bpb) == BPB_SIZE);
     uint32_t bsect = 0;

@@ -109,7 +109,6 @@ static_assert(sizeof(FILINFO) == 24, "FILINFO is 24 bytes");
 
 // Helpers.
 void mem_set(void* dst, int val, uint32_t cnt);
-int mem_cmp(const void* dst, const void* src, uint32_t cnt);
 uint32_t mystrlen(const char* p);
 
 // Volume mount.
@@ -125,14 +124,17 @@ uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
 // The cluster of the open file's cluster `index` (0 is org_clust); below 2 when the chain is broken.
 uint32_t cluster_at(FATFS* fs, uint32_t index);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);
-uint32_t get_clust(FATFS* fs, const uint8_t* dir);
+// The first cluster of the entry found (the working space's found.entry).
+uint32_t get_clust(FATFS* fs);
 
 // Names, directory walking and path resolution.
-FRESULT create_name(uint8_t* sfn, const char** path);
+// The 8.3 name of the path's first segment into sfn; returns the path after it.
+const char* create_name(uint8_t* sfn, const char* path);
 FRESULT dir_rewind(FATFS* fs, DIR* dj);
 FRESULT dir_next(FATFS* fs, DIR* dj);
-FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir);
-FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path);
+// The entry found goes into the working space (found.entry).
+FRESULT dir_find(FATFS* fs, DIR* dj);
+FRESULT follow_path(FATFS* fs, DIR* dj, const char* path);
 
 // The open file.
 FRESULT pf_open(FATFS* fs, const char* path);
