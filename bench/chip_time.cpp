@@ -4,11 +4,13 @@
 // table and, with --csv FILE, writes the same rows for the chart. Workloads
 // whose every call walks a long cluster chain make fewer calls unless --full
 // is given (the per-call figures stay; the full run takes far longer).
+// --card-timing chooses the card's profile (sim/card_timing.h), typical by default.
 // --interrupts PERIOD_US:LENGTH_US (repeatable) runs every workload with the
 // host's interrupts holding the CPU, each load on its own timer from power-up.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -123,6 +125,7 @@ std::string describe(const std::vector<emu::InterruptLoad>& loads) {
 int main(int argc, char** argv) {
     std::string csv_path;
     bool full = false;
+    sim::CardProfile card_timing = sim::CardProfile::Typical;
     std::vector<emu::InterruptLoad> interrupts;
     try {
         for (int i = 1; i < argc; ++i) {
@@ -133,9 +136,19 @@ int main(int argc, char** argv) {
                 csv_path = argv[++i];
             } else if (a == "--interrupts" && i + 1 < argc) {
                 interrupts.push_back(emu::parse_interrupt_load(argv[++i]));
+            } else if (a == "--card-timing" || a.rfind("--card-timing=", 0) == 0) {
+                const std::string value = a != "--card-timing" ? a.substr(14) : i + 1 < argc ? argv[++i] : "";
+                const std::optional<sim::CardProfile> profile = sim::card_profile_named(value);
+                if (!profile) {
+                    std::fprintf(stderr, "chip_time: --card-timing takes fast, typical or slow, not '%s'\n",
+                                 value.c_str());
+                    return 2;
+                }
+                card_timing = *profile;
             } else {
-                std::fprintf(
-                    stderr, "usage: chip_time [--full] [--csv FILE] [--interrupts PERIOD_US:LENGTH_US]...\n");
+                std::fprintf(stderr,
+                             "usage: chip_time [--full] [--csv FILE] [--card-timing fast|typical|slow] "
+                             "[--interrupts PERIOD_US:LENGTH_US]...\n");
                 return 2;
             }
         }
@@ -160,12 +173,13 @@ int main(int argc, char** argv) {
         sim::Board board;
         board.set_bus_clock_hz(clock.pbclk_hz());
         const double limit = bus_limit_bytes_per_s(board);
-        std::printf("Time on the chip: the image in the emulator, SYSCLK %.0f MHz, peripheral bus %.0f MHz,\n"
-                    "%u flash wait state; bus limit %.1f kB/s (SPI2BRG %u); kB = 1000 bytes; SDHC card;\n"
-                    "%s counts; host interrupts: %s.\n\n",
-                    clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6,
-                    clock.flash_wait_states, limit / 1e3, SPI2BRG_FAST, full ? "full" : "short-run",
-                    describe(interrupts).c_str());
+        std::printf(
+            "Time on the chip: the image in the emulator, SYSCLK %.0f MHz, peripheral bus %.0f MHz,\n"
+            "%u flash wait state; bus limit %.1f kB/s (SPI2BRG %u); kB = 1000 bytes; SDHC card, %s timing;\n"
+            "%s counts; host interrupts: %s.\n\n",
+            clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6, clock.flash_wait_states,
+            limit / 1e3, SPI2BRG_FAST, sim::card_profile_name(card_timing), full ? "full" : "short-run",
+            describe(interrupts).c_str());
         std::printf("%-40s %-8s %6s %9s %10s %8s %10s %8s %7s %8s %8s %6s\n", "workload", "volume", "calls",
                     "payload", "bus bytes", "bus/pay", "time ms", "kB/s", "of bus", "ins/byte", "shifting",
                     "wall");
@@ -180,7 +194,7 @@ int main(int argc, char** argv) {
             for (const bench::Workload& w : bench::workloads()) {
                 const auto row_started = std::chrono::steady_clock::now();
                 bench::TimedRig rig(w.image == bench::Image::Growing ? growing : image,
-                                    volume.image().string(), interrupts);
+                                    volume.image().string(), card_timing, interrupts);
                 w.run(rig, full ? w.full : w.short_run);
                 rig.check_card();
                 rows.push_back({w.name, shape, rig.tally()});

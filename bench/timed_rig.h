@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "card_timing.h"
 #include "emu_cpu.h"
 #include "sd_card.h"
 
@@ -24,7 +25,7 @@ class TimedRig {
   public:
     static constexpr int8_t CS_PIN = 7;
 
-    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path,
+    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, sim::CardProfile card_timing,
              const std::vector<emu::InterruptLoad>& interrupts);
 
     // Prepares a workload; not counted.

@@ -1,5 +1,6 @@
 #include "card_access.h"
 #include "diskio.h"
+#include "image_features.h"
 #include "sd_commands.h"
 #include "spi_stream.h"
 
@@ -86,6 +87,16 @@ DRESULT finish_block() {
 }
 
 } // namespace
+
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+DRESULT disk_write_sector(uint32_t sector, const uint8_t* data) {
+    if (start_block(sector) != RES_OK) {
+        return RES_ERROR;
+    }
+    send_data(data, 512);
+    return finish_block();
+}
+#endif
 
 DRESULT disk_writep(const uint8_t* buff, uint32_t sc) {
     if (buff != nullptr) {

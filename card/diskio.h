@@ -25,3 +25,5 @@ constexpr uint32_t READ_RUN_SHIFT = 16;
 constexpr uint32_t read_run(uint32_t width) { return width << READ_RUN_SHIFT; }
 uint32_t disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count);
 DRESULT disk_writep(const uint8_t* buff, uint32_t sc);
+// A whole sector written at once: start, its 512 bytes, finish (only where files grow).
+DRESULT disk_write_sector(uint32_t sector, const uint8_t* data);

@@ -37,8 +37,9 @@ void seek_reported(FATFS* fs, uint32_t pos);
 // string (a count below 256), else at p1 itself.
 const uint8_t* data_of(const uint8_t* p1, int32_t count);
 // Writes `count` bytes from `s` at `pos` of the open file (no further than its
-// end), keeping every byte outside them, and finishes the last sector.
-void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count);
+// end), keeping every byte outside them, and finishes the last sector. With
+// `repeat` the 512 bytes at `s` go into every sector (to fill with zeros).
+void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count, bool repeat);
 uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count);
 uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count);
 

@@ -53,12 +53,12 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
             count = fs->fsize - pos;
         }
     }
-    write_span(fs, pos, data_of(p1, *p3), count);
+    write_span(fs, pos, data_of(p1, *p3), count, false);
 }
 
 const uint8_t* data_of(const uint8_t* p1, int32_t count) { return count < STRING_FORM_LIMIT ? p1 + 1 : p1; }
 
-void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count) {
+void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count, bool repeat) {
     seek_reported(fs, pos & ~SECTOR_OFFSET_MASK);
 
     // The layer below writes whole sectors from their start and fills an
@@ -76,7 +76,9 @@ void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count) {
             piece = count;
         }
         if (piece == SECTOR_SIZE) {
-            piece = count & ~SECTOR_OFFSET_MASK;
+            if (!repeat) {
+                piece = count & ~SECTOR_OFFSET_MASK;
+            }
             write_reported(fs, s, piece);
         } else {
             if (sector == nullptr) {
@@ -90,7 +92,7 @@ void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count) {
             write_reported(fs, sector, got);
         }
         pos += piece;
-        s += piece;
+        s += repeat ? 0 : piece;
         count -= piece;
     }
     write_reported(fs, nullptr, 0);

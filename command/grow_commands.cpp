@@ -10,28 +10,18 @@
 namespace {
 
 constexpr uint32_t SECTOR_SIZE = 512;
-constexpr uint32_t SECTOR_OFFSET_MASK = SECTOR_SIZE - 1;
 
 uint8_t* lent_block() { return host_alloc(SECTOR_SIZE); }
 
-// Bytes a file gains, from `from` to its end, read as zero: the old bytes of
-// the sector it ended in are written back before a zero filler, every later
-// sector gets a zero byte and the same filler.
-void zero_from(FATFS* fs, uint32_t from, uint8_t* block) {
-    uint32_t pos = from & ~SECTOR_OFFSET_MASK;
-    if (pos != from) {
-        seek_reported(fs, pos);
-        const uint32_t got = read_reported(fs, block, from - pos);
-        seek_reported(fs, from);
-        write_reported(fs, block, got);
-        write_reported(fs, nullptr, 0);
-        pos += SECTOR_SIZE;
-    }
-    block[0] = 0;
-    for (; pos < fs->fsize && (fs->flag & FLAG_OPEN) != 0; pos += SECTOR_SIZE) {
-        seek_reported(fs, pos);
-        write_reported(fs, block, 1);
-        write_reported(fs, nullptr, 0);
+// The file grows to hold `count` bytes from `at` on, which go in from `s` (or
+// the 512 bytes at `s` in every sector, with `repeat`); the entry gets the new
+// size last.
+void grow_and_write(FATFS* fs, uint32_t at, const uint8_t* s, uint32_t count, bool repeat, uint8_t* block) {
+    const FRESULT res = pf_grow(fs, at + count, block);
+    errstring(res);
+    if (res == FR_OK) {
+        write_span(fs, at, s, count, repeat);
+        errstring(pf_commit(fs, block));
     }
 }
 
@@ -67,12 +57,10 @@ void mode_set_size(STATE_BLOCK* sb, const int32_t* p2) {
     if (size < old || (fs->flag & FLAG_OPEN) == 0) {
         errstring(pf_shrink(fs, size, block));
     } else if (size > old) {
-        const FRESULT res = pf_grow(fs, size, block);
-        errstring(res);
-        if (res == FR_OK) {
-            zero_from(fs, old, block);
-            errstring(pf_commit(fs, block));
-        }
+        // Bytes a file gains read as zero, whatever the card held there.
+        uint8_t* const zeros = lent_block();
+        mem_set(zeros, 0, SECTOR_SIZE);
+        grow_and_write(fs, old, zeros, size - old, true, block);
     }
     // Where it stood, or at the new end.
     seek_reported(fs, fptr);
@@ -89,13 +77,7 @@ void mode_append(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, const int32_t* p3) {
         count = ~old; // no file grows past 4 GiB less one byte
     }
     *p2 = static_cast<int32_t>(old);
-    uint8_t* const block = lent_block();
-    const FRESULT res = pf_grow(fs, old + count, block);
-    errstring(res);
-    if (res == FR_OK) {
-        write_span(fs, old, data_of(p1, *p3), count);
-        errstring(pf_commit(fs, block));
-    }
+    grow_and_write(fs, old, data_of(p1, *p3), count, false, lent_block());
 }
 
 void save_growing(FATFS* fs, const uint8_t* text, uint32_t count, uint8_t* block) {

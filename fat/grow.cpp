@@ -28,11 +28,6 @@ constexpr uint32_t FSINFO_STRUCT = 0x61417272;
 constexpr uint32_t FSINFO_STRUCT_AT = 484;
 constexpr uint32_t FSINFO_FREE_AT = 488;
 
-bool write_sector(uint32_t sector, const uint8_t* block) {
-    return disk_writep(nullptr, sector) == RES_OK && disk_writep(block, SECTOR_SIZE) == RES_OK &&
-           disk_writep(nullptr, 0) == RES_OK;
-}
-
 bool read_sector(uint32_t sector, uint8_t* block) {
     return disk_readp(block, sector, 0, SECTOR_SIZE) == RES_OK;
 }
@@ -44,56 +39,46 @@ bool read_sector(uint32_t sector, uint8_t* block) {
 struct FatWindow {
     FATFS* fs;
     uint8_t* block;
-    uint32_t sector; // of the FAT, from its start; ~0 while none is in the block
-    bool dirty;
-    bool failed;        // a read or write of the card failed: nothing more is written
+    uint32_t sector;    // of the FAT, from its start; NO_SECTOR while none is in the block
     int32_t free_delta; // clusters given back less clusters taken
+    bool dirty;
+    bool failed; // a read or write of the card failed: nothing more is written
 };
 
-uint32_t nibbles_apart(const FATFS* fs) { return fs->fs_type == FS_FAT32 ? 8 : fs->fs_type + 2u; }
-uint32_t nibbles_used(const FATFS* fs) { return fs->fs_type == FS_FAT32 ? 7 : fs->fs_type + 2u; }
+constexpr uint32_t NO_SECTOR = ~0u;
 
-bool flush(FatWindow& w) {
-    if (w.dirty && !w.failed) {
-        for (uint32_t copy = 0; copy < w.fs->n_fats; copy++) {
-            if (!write_sector(w.fs->fatbase + copy * w.fs->fat_size + w.sector, w.block)) {
-                w.failed = true;
-            }
-        }
+// The FAT sector in the block goes out to every copy of the FAT; `sector` comes in.
+void move_window(FatWindow& w, uint32_t sector) {
+    FATFS* const fs = w.fs;
+    for (uint32_t copy = 0; w.dirty && !w.failed && copy < fs->n_fats; copy++) {
+        w.failed = disk_write_sector(fs->fatbase + copy * fs->fat_size + w.sector, w.block) != RES_OK;
     }
     w.dirty = false;
-    return !w.failed;
+    w.sector = sector;
+    if (sector != NO_SECTOR) {
+        w.failed |= !read_sector(fs->fatbase + sector, w.block);
+    }
 }
 
-// The byte of the block that holds nibble `n` of the FAT, its sector taken in first.
-uint8_t* nibble_at(FatWindow& w, uint32_t n) {
-    const uint32_t sector = n / (2 * SECTOR_SIZE);
-    if (sector != w.sector) {
-        if (!flush(w) || !read_sector(w.fs->fatbase + sector, w.block)) {
-            w.failed = true;
+// The entry of `clst` as it was; with `set`, it then holds `value`.
+uint32_t fat_entry(FatWindow& w, uint32_t clst, uint32_t value = 0, bool set = false) {
+    const uint32_t type = w.fs->fs_type;
+    const uint32_t apart = type == FS_FAT32 ? 8 : type + 2;
+    uint32_t old = 0;
+    for (uint32_t k = 0; k < (type == FS_FAT32 ? 7 : apart); k++) {
+        const uint32_t n = clst * apart + k;
+        if (n / (2 * SECTOR_SIZE) != w.sector) {
+            move_window(w, n / (2 * SECTOR_SIZE));
         }
-        w.sector = sector;
-    }
-    return w.block + n / 2 % SECTOR_SIZE;
-}
-
-uint32_t entry(FatWindow& w, uint32_t clst) {
-    uint32_t value = 0;
-    for (uint32_t k = 0; k < nibbles_used(w.fs); k++) {
-        const uint32_t n = clst * nibbles_apart(w.fs) + k;
-        value |= (*nibble_at(w, n) >> (n % 2 * 4) & 0xFu) << 4 * k;
-    }
-    return value;
-}
-
-void set_entry(FatWindow& w, uint32_t clst, uint32_t value) {
-    for (uint32_t k = 0; k < nibbles_used(w.fs); k++) {
-        const uint32_t n = clst * nibbles_apart(w.fs) + k;
-        uint8_t* const b = nibble_at(w, n);
+        uint8_t* const b = w.block + n / 2 % SECTOR_SIZE;
         const uint32_t shift = n % 2 * 4;
-        *b = static_cast<uint8_t>((*b & ~(0xFu << shift)) | (value >> 4 * k & 0xFu) << shift);
+        old |= (*b >> shift & 0xFu) << 4 * k;
+        if (set) {
+            *b = static_cast<uint8_t>((*b & ~(0xFu << shift)) | (value >> 4 * k & 0xFu) << shift);
+            w.dirty = true;
+        }
     }
-    w.dirty = true;
+    return old;
 }
 
 // Takes `need` free clusters, from `hint` on round the FAT: one straight line
@@ -102,7 +87,7 @@ void set_entry(FatWindow& w, uint32_t clst, uint32_t value) {
 // cluster; 0, with nothing changed, when the card has fewer free clusters.
 uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
     const uint32_t n_fatent = w.fs->n_fatent;
-    uint32_t start = 0;
+    uint32_t start = hint;
     uint32_t line = 0;
     uint32_t free = 0;
     uint32_t clst = hint;
@@ -111,14 +96,11 @@ uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
             clst = 2;
             line = 0; // the FAT's last cluster and its first are no line
         }
-        if (entry(w, clst) != 0) {
+        if (fat_entry(w, clst) != 0) {
             line = 0;
-            continue;
-        }
-        if (line++ == 0) {
+        } else if (free++, line++ == 0) {
             start = clst;
         }
-        free++;
     }
     if (w.failed || free < need) {
         return 0;
@@ -126,27 +108,24 @@ uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
     if (line < need) {
         start = hint; // no line that long: the first free ones from the hint
     }
-    // The chain is linked backwards from its last cluster, each entry taking
-    // the one before as it goes.
+    // Each cluster taken ends the chain, and the one before it points to it.
     uint32_t first = 0;
     uint32_t prev = 0;
-    clst = start;
-    while (need != 0 && !w.failed) {
+    for (clst = start; need != 0 && !w.failed; clst++) {
         if (clst >= n_fatent) {
             clst = 2;
         }
-        if (entry(w, clst) == 0) {
+        if (fat_entry(w, clst) == 0) {
             if (prev != 0) {
-                set_entry(w, prev, clst);
+                fat_entry(w, prev, clst, true);
             } else {
                 first = clst;
             }
-            set_entry(w, clst, FAT_END);
+            fat_entry(w, clst, FAT_END, true);
             prev = clst;
             need--;
             w.free_delta--;
         }
-        clst++;
     }
     return first;
 }
@@ -154,22 +133,21 @@ uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
 // Gives back the chain from `clst` on. A chain that loops ends at its first
 // entry given back already, which reads free.
 void release(FatWindow& w, uint32_t clst) {
-    while (clst >= 2 && clst < w.fs->n_fatent) {
-        const uint32_t next = entry(w, clst);
-        set_entry(w, clst, 0);
+    while (clst >= 2 && clst < w.fs->n_fatent && !w.failed) {
+        clst = fat_entry(w, clst, 0, true);
         w.free_delta++;
-        clst = next;
     }
 }
 
-FatWindow open_window(FATFS* fs, uint8_t* block) { return {fs, block, ~0u, false, false, 0}; }
+FatWindow open_window(FATFS* fs, uint8_t* block) { return {fs, block, NO_SECTOR, 0, false, false}; }
 
 // The FAT sector in the block goes out, then FAT32's FSInfo learns how the
 // free count changed (unless no tool keeps it: unknown) and that its next
 // free cluster is unknown.
 bool close_window(FatWindow& w) {
+    move_window(w, NO_SECTOR);
     const uint32_t sector = w.fs->fsinfo;
-    if (!flush(w) || sector == 0 || w.free_delta == 0) {
+    if (w.failed || sector == 0 || w.free_delta == 0) {
         return !w.failed;
     }
     uint8_t* const block = w.block;
@@ -184,7 +162,7 @@ bool close_window(FatWindow& w) {
         counts[0] += static_cast<uint32_t>(w.free_delta);
     }
     counts[1] = ~0u;
-    return write_sector(sector, block);
+    return disk_write_sector(sector, block) == RES_OK;
 }
 
 uint32_t clusters_for(const FATFS* fs, uint32_t size) {
@@ -231,15 +209,15 @@ void stamp(uint8_t* e) {
     *reinterpret_cast<unaligned_u16*>(e + DIR_ACC_DATE) = FIXED_DATE;
 }
 
-// Marks `count` entries deleted from slot `index` of `sector`.
-bool delete_entries(uint32_t sector, uint32_t index, uint32_t count, uint8_t* block) {
+// Marks the entries of `sector` from slot `first` to slot `last` deleted.
+bool delete_entries(uint32_t sector, uint32_t first, uint32_t last, uint8_t* block) {
     if (!read_sector(sector, block)) {
         return false;
     }
-    for (uint32_t i = index; i < index + count; i++) {
+    for (uint32_t i = first; i <= last; i++) {
         block[i * DIR_ENTRY_SIZE] = NAME_DELETED;
     }
-    return write_sector(sector, block);
+    return disk_write_sector(sector, block) == RES_OK;
 }
 
 } // namespace
@@ -308,7 +286,7 @@ FRESULT pf_commit(FATFS* fs, uint8_t* block) {
     if (fs->fs_type == FS_FAT32) {
         *reinterpret_cast<unaligned_u16*>(e + DIR_CLUST_HI) = static_cast<uint16_t>(fs->org_clust >> 16);
     }
-    if (!write_sector(fs->dir_sect, block)) {
+    if (disk_write_sector(fs->dir_sect, block) != RES_OK) {
         fs->flag = 0;
         return FR_DISK_ERR;
     }
@@ -335,7 +313,7 @@ FRESULT pf_grow(FATFS* fs, uint32_t size, uint8_t* block) {
             return w.failed ? FR_DISK_ERR : FR_CARD_FULL;
         }
         if (last != 0) {
-            set_entry(w, last, first);
+            fat_entry(w, last, first, true);
         } else {
             fs->org_clust = first;
         }
@@ -372,9 +350,9 @@ FRESULT pf_shrink(FATFS* fs, uint32_t size, uint8_t* block) {
     }
     FatWindow w = open_window(fs, block);
     if (last != 0) {
-        rest = entry(w, last);
+        rest = fat_entry(w, last);
         if (rest >= 2 && rest < fs->n_fatent) {
-            set_entry(w, last, FAT_END);
+            fat_entry(w, last, FAT_END, true);
         }
     }
     release(w, rest);
@@ -407,17 +385,14 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
     // The entry goes first, with the long-name entries in its sector, then
     // those in the sector before; its clusters are lost until given back.
     const DIR* const walk = &scratch->walk;
-    const uint32_t index = walk->index % ENTRIES_PER_SECTOR;
-    uint32_t from = index;
-    if (walk->lfn_sect == walk->sect) {
-        from = walk->lfn_index % ENTRIES_PER_SECTOR;
-    } else if (walk->lfn_sect != 0) {
-        from = 0;
-    }
-    if (!delete_entries(walk->sect, from, index - from + 1, block) ||
-        (walk->lfn_sect != 0 && walk->lfn_sect != walk->sect &&
-         !delete_entries(walk->lfn_sect, walk->lfn_index % ENTRIES_PER_SECTOR,
-                         ENTRIES_PER_SECTOR - walk->lfn_index % ENTRIES_PER_SECTOR, block))) {
+    const uint32_t lfn_first = walk->lfn_index % ENTRIES_PER_SECTOR;
+    const bool lfn_before = walk->lfn_sect != 0 && walk->lfn_sect != walk->sect;
+    if (!delete_entries(walk->sect,
+                        walk->lfn_sect == 0 ? walk->index % ENTRIES_PER_SECTOR
+                        : lfn_before        ? 0
+                                            : lfn_first,
+                        walk->index % ENTRIES_PER_SECTOR, block) ||
+        (lfn_before && !delete_entries(walk->lfn_sect, lfn_first, ENTRIES_PER_SECTOR - 1, block))) {
         return FR_DISK_ERR;
     }
     FatWindow w = open_window(fs, block);

@@ -26,7 +26,9 @@ constexpr uint32_t BPB_FAT_SZ16 = 9;     // 22
 constexpr uint32_t BPB_TOT_SEC32 = 19;   // 32
 constexpr uint32_t BPB_FAT_SZ32 = 23;    // 36
 constexpr uint32_t BPB_ROOT_CLUS = 31;   // 44
-constexpr uint32_t BPB_FSINFO = 35;      // 48: its low byte, all that a volume ever needs
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+constexpr uint32_t BPB_FSINFO = 35; // 48: its low byte, all that a volume ever needs
+#endif
 
 // check_fs classes.
 constexpr uint8_t FS_BOOT = 0;

@@ -62,13 +62,12 @@ bool plain_path(const std::string& path) {
 class FuzzSession::BudgetedBus : public sim::BusDevice {
   public:
     BudgetedBus(sim::BusDevice& inner, uint64_t budget) : inner_(inner), budget_(budget) {}
-    uint8_t exchange(uint8_t out, bool selected) override {
+    uint8_t exchange(uint8_t out, bool selected, uint64_t now_ps) override {
         if (++used_ > budget_) {
             fail("a call clocked more than " + std::to_string(budget_) + " bus bytes: a hang");
         }
-        return inner_.exchange(out, selected);
+        return inner_.exchange(out, selected, now_ps);
     }
-    void idle(uint64_t ps) override { inner_.idle(ps); }
     void restart() { used_ = 0; }
 
   private:

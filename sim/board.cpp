@@ -185,7 +185,7 @@ uint8_t Board::shift_byte(uint8_t out, uint64_t start_ps) {
     const bool cs_high = !(valid_pin(device_cs_pin_) && pin_level_[device_cs_pin_] == 0);
     uint8_t in = 0xFF;
     if (device_ != nullptr && bus_connected()) {
-        in = device_->exchange(out, !cs_high);
+        in = device_->exchange(out, !cs_high, start_ps);
     }
     bus_.push_back({start_ps, cs_high, out, in, spi2brg_});
     return in;
@@ -202,11 +202,7 @@ uint8_t Board::exchange(uint8_t out) {
 void Board::host_delay(uint32_t us) {
     ++delay_calls_;
     delay_us_total_ += us;
-    const uint64_t ps = static_cast<uint64_t>(us) * 1'000'000ull;
-    now_ps_ += ps;
-    if (device_ != nullptr) {
-        device_->idle(ps);
-    }
+    now_ps_ += static_cast<uint64_t>(us) * 1'000'000ull;
 }
 
 void Board::host_pin_config(int32_t pin, int32_t code, int32_t arg) {

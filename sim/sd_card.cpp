@@ -16,6 +16,8 @@ constexpr uint8_t R1_ADDRESS_ERROR = 0x20;
 constexpr uint8_t R1_PARAMETER_ERROR = 0x40;
 constexpr uint32_t OCR_HCS = 0x40000000;
 constexpr uint8_t DATA_TOKEN = 0xFE;
+constexpr uint8_t DATA_ACCEPTED = 0x05;
+constexpr uint8_t DATA_CRC_ERROR = 0x0B;
 constexpr size_t BLOCK_WITH_CRC = SECTOR_SIZE + 2;
 constexpr uint32_t POWER_UP_CLOCKS = 74;
 
@@ -88,16 +90,22 @@ void SdCard::fired() {
     }
 }
 
-uint8_t SdCard::exchange(uint8_t out, bool selected) {
-    ++bytes_seen_;
-    uint8_t in = drive(out, selected);
-    for (const BitFlip& flip : config_.faults.glitches) {
+uint8_t SdCard::glitched(uint8_t byte, const std::vector<BitFlip>& flips) {
+    for (const BitFlip& flip : flips) {
         if (flip.byte == bytes_seen_) {
-            in = static_cast<uint8_t>(in ^ (1u << (flip.bit & 7)));
+            byte = static_cast<uint8_t>(byte ^ (1u << (flip.bit & 7)));
             fired();
         }
     }
-    return in;
+    return byte;
+}
+
+uint8_t SdCard::exchange(uint8_t out, bool selected, uint64_t now_ps) {
+    ++bytes_seen_;
+    last_ps_ = now_ps_;
+    now_ps_ = now_ps;
+    const uint8_t in = drive(glitched(out, config_.faults.glitches_out), selected);
+    return glitched(in, config_.faults.glitches);
 }
 
 uint8_t SdCard::drive(uint8_t out, bool selected) {
@@ -105,12 +113,15 @@ uint8_t SdCard::drive(uint8_t out, bool selected) {
         if (!lost_power_) {
             lost_power_ = true;
             fired();
+            // The power goes as the last byte the card lived through ends.
+            settle_busy(last_ps_);
             if (stage_ == Stage::Busy) {
-                tear_block();
+                tear_block(last_ps_);
             }
         }
         return 0xFF;
     }
+    settle_busy(now_ps_);
 
     if (!selected) {
         if (was_selected_) {
@@ -123,7 +134,7 @@ uint8_t SdCard::drive(uint8_t out, bool selected) {
                 state_ = State::Native;
             }
         }
-        if (stage_ == Stage::Busy) {
+        if (stage_ == Stage::Busy && !timed()) {
             busy_tick(); // programming goes on whether or not the card is selected
         }
         return 0xFF;
@@ -140,9 +151,10 @@ uint8_t SdCard::drive(uint8_t out, bool selected) {
         return busy_byte(out);
     }
 
-    const bool answering = !out_.empty();
+    release_read();
+    const bool answering = !out_.empty() || !later_.empty();
     uint8_t in = 0xFF;
-    if (answering) {
+    if (!out_.empty()) {
         in = out_.front();
         out_.pop_front();
         if (read_left_ > 0) {
@@ -169,6 +181,8 @@ void SdCard::on_deselected() {
              "read block with " + std::to_string(read_left_) + " bytes not clocked");
         read_left_ = 0;
     }
+    later_.clear(); // a driver may give up on a read before its token
+
     if (stage_ == Stage::WriteToken || stage_ == Stage::WriteData) {
         note(Violation::DeselectedInTransfer, "write block of sector " + std::to_string(write_sector_) +
                                                   " after " + std::to_string(block_.size()) + " bytes");
@@ -177,7 +191,7 @@ void SdCard::on_deselected() {
     if (stage_ == Stage::Busy && !out_.empty()) {
         note(Violation::DeselectedInTransfer, "data response not read");
         out_.clear();
-        if (busy_left_ == 0) {
+        if (busy_left_ == 0 && !timed()) {
             busy_tick();
         }
     }
@@ -202,6 +216,7 @@ void SdCard::take_command_byte(uint8_t out, bool answering) {
     if (answering) {
         note(Violation::CommandWhileAnswering, hex(out));
         out_.clear();
+        later_.clear();
         read_left_ = 0;
     }
     frame_.push_back(out);
@@ -252,6 +267,11 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
     }
 
     const uint8_t r1 = r1_status();
+    if (crc_on_ && !crc_ok) {
+        // Refused unseen: the frame may not be the command that was sent.
+        note(Violation::BadCrc, name_of(index, app) + " argument " + hex(arg));
+        return {static_cast<uint8_t>(r1 | R1_CRC_ERROR)};
+    }
     if (app && index != 41) {
         note(Violation::UnsupportedCommand, name_of(index, app));
         return {static_cast<uint8_t>(r1 | R1_ILLEGAL)};
@@ -328,7 +348,6 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
         }
         app_next_ = true;
         return {r1};
-    case 59: return {r1}; // CRC checking on or off: the model does not check yet
     case 58: {
         uint8_t ocr0 = 0x00;
         if (state_ == State::Ready) {
@@ -336,6 +355,13 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
         }
         return {r1, ocr0, 0xFF, 0x80, 0x00};
     }
+    case 59:
+        // The setting lasts until the power goes; CMD0 leaves it.
+        if (!config_.knows_crc_option) {
+            return {static_cast<uint8_t>(r1 | R1_ILLEGAL)};
+        }
+        crc_on_ = (arg & 1) != 0;
+        return {r1};
     default:
         note(Violation::UnsupportedCommand, name_of(index, app));
         return {static_cast<uint8_t>(r1 | R1_ILLEGAL)};
@@ -343,7 +369,9 @@ std::vector<uint8_t> SdCard::answer(uint8_t index, uint32_t arg, bool app, bool 
 }
 
 std::vector<uint8_t> SdCard::start_up(uint32_t arg) {
-    ++attempts_;
+    if (++attempts_ == 1) {
+        start_up_from_ps_ = now_ps_;
+    }
     if (state_ == State::Ready) {
         return {0x00};
     }
@@ -355,7 +383,9 @@ std::vector<uint8_t> SdCard::start_up(uint32_t arg) {
     if (config_.faults.never_ready) {
         fired();
     }
-    if (config_.faults.never_ready || attempts_ <= config_.idle_attempts) {
+    const bool starting = timed() ? now_ps_ - start_up_from_ps_ < config_.timing->start_up_ps
+                                  : attempts_ <= config_.idle_attempts;
+    if (config_.faults.never_ready || starting) {
         return {R1_IDLE};
     }
     state_ = State::Ready;
@@ -384,21 +414,40 @@ bool SdCard::check_address(uint32_t arg, uint32_t& sector, uint8_t& r1) {
 
 void SdCard::queue_read(uint32_t sector) {
     reads_.push_back(sector);
-    for (uint32_t i = 0; i < config_.read_gap; ++i) {
-        out_.push_back(0xFF);
-    }
+    std::deque<uint8_t> sent;
     if (config_.faults.read_token != DATA_TOKEN) {
         fired();
-        out_.push_back(config_.faults.read_token);
+        sent.push_back(config_.faults.read_token);
+    } else {
+        const std::vector<uint8_t> data = image_.read_sector(sector);
+        const uint16_t crc = sd_crc16(data.data(), data.size());
+        sent.push_back(DATA_TOKEN);
+        sent.insert(sent.end(), data.begin(), data.end());
+        sent.push_back(static_cast<uint8_t>(crc >> 8));
+        sent.push_back(static_cast<uint8_t>(crc));
+    }
+    if (timed()) {
+        later_ = std::move(sent);
+        later_at_ps_ = now_ps_ + config_.timing->read_access_ps;
         return;
     }
-    const std::vector<uint8_t> data = image_.read_sector(sector);
-    const uint16_t crc = sd_crc16(data.data(), data.size());
-    out_.push_back(DATA_TOKEN);
-    out_.insert(out_.end(), data.begin(), data.end());
-    out_.push_back(static_cast<uint8_t>(crc >> 8));
-    out_.push_back(static_cast<uint8_t>(crc));
-    read_left_ = static_cast<uint32_t>(out_.size());
+    out_.insert(out_.end(), config_.read_gap, 0xFF);
+    out_.insert(out_.end(), sent.begin(), sent.end());
+    if (sent.size() > 1) {
+        read_left_ = static_cast<uint32_t>(out_.size());
+    }
+}
+
+// The token goes out on the first byte after the R1 once the access time is over.
+void SdCard::release_read() {
+    if (!out_.empty() || later_.empty() || now_ps_ < later_at_ps_) {
+        return;
+    }
+    out_.swap(later_);
+    later_.clear();
+    if (out_.size() > 1) {
+        read_left_ = static_cast<uint32_t>(out_.size());
+    }
 }
 
 void SdCard::take_write_token(uint8_t out, bool answering) {
@@ -427,18 +476,34 @@ void SdCard::take_write_data(uint8_t out) {
     if (block_.size() < BLOCK_WITH_CRC) {
         return;
     }
-    const uint8_t response = config_.faults.data_response;
+    const uint16_t crc = sd_crc16(block_.data(), SECTOR_SIZE);
+    const bool crc_ok =
+        !crc_on_ || (block_[SECTOR_SIZE] == (crc >> 8) && block_[SECTOR_SIZE + 1] == (crc & 0xFF));
+    if (!crc_ok) {
+        note(Violation::BadCrc, "block for sector " + std::to_string(write_sector_));
+    }
+    const uint8_t response = crc_ok ? config_.faults.data_response : DATA_CRC_ERROR;
     data_responses_.push_back(response);
     out_.push_back(response);
-    if ((response & 0x1F) == 0x05) {
-        stage_ = Stage::Busy;
-        busy_left_ = config_.busy_bytes;
-    } else {
-        fired();
+    if ((response & 0x1F) != DATA_ACCEPTED) {
+        if (crc_ok) {
+            fired();
+        }
         stage_ = Stage::Command;
+        return;
+    }
+    stage_ = Stage::Busy;
+    busy_left_ = config_.busy_bytes;
+    ++blocks_accepted_;
+    if (timed()) {
+        const CardTiming& t = *config_.timing;
+        const bool stalls = t.stall_every != 0 && blocks_accepted_ % t.stall_every == 0;
+        busy_from_ps_ = now_ps_;
+        busy_until_ps_ = now_ps_ + (stalls ? t.stall_ps : t.write_busy_ps);
     }
 }
 
+// A real card ignores what it receives while it programs.
 uint8_t SdCard::busy_byte(uint8_t out) {
     if (out != 0xFF) {
         note(Violation::CommandWhileBusy, hex(out));
@@ -446,13 +511,30 @@ uint8_t SdCard::busy_byte(uint8_t out) {
     if (!out_.empty()) {
         const uint8_t response = out_.front();
         out_.pop_front();
-        if (busy_left_ == 0) {
+        if (busy_left_ == 0 && !timed()) {
             busy_tick();
         }
         return response;
     }
-    busy_tick();
+    if (!timed()) {
+        busy_tick();
+    }
     return 0x00;
+}
+
+// On the clock, programming ends at its time whatever is clocked meanwhile.
+void SdCard::settle_busy(uint64_t at_ps) {
+    if (!timed() || stage_ != Stage::Busy) {
+        return;
+    }
+    if (config_.faults.busy_forever) {
+        fired();
+        return;
+    }
+    if (at_ps >= busy_until_ps_) {
+        store_block();
+        stage_ = Stage::Command;
+    }
 }
 
 void SdCard::busy_tick() {
@@ -469,17 +551,23 @@ void SdCard::busy_tick() {
     }
 }
 
-void SdCard::tear_block() {
+void SdCard::tear_block(uint64_t at_ps) {
     std::vector<uint8_t> torn(SECTOR_SIZE, 0xFF);
     switch (config_.faults.torn_write) {
     case TornWrite::Old: return;
     case TornWrite::Erased: break;
     case TornWrite::Zeros: torn.assign(SECTOR_SIZE, 0x00); break;
     case TornWrite::Mixed: {
-        // Programming moves on with every busy byte; the block is stored after the last.
-        const uint32_t total = config_.busy_bytes == 0 ? 1 : config_.busy_bytes;
-        const uint32_t done = total - (busy_left_ < total ? busy_left_ : total);
-        std::copy(block_.begin(), block_.begin() + SECTOR_SIZE * done / total, torn.begin());
+        // Programming moves on with busy time, or with every busy byte when
+        // counted in bytes; the block is stored at its end.
+        uint64_t total = config_.busy_bytes == 0 ? 1 : config_.busy_bytes;
+        uint64_t done = total - std::min<uint64_t>(busy_left_, total);
+        if (timed()) {
+            total = std::max<uint64_t>(busy_until_ps_ - busy_from_ps_, 1);
+            done = std::min(at_ps > busy_from_ps_ ? at_ps - busy_from_ps_ : 0, total);
+        }
+        std::copy(block_.begin(), block_.begin() + static_cast<std::ptrdiff_t>(SECTOR_SIZE * done / total),
+                  torn.begin());
         break;
     }
     }

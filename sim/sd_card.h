@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bus_device.h"
+#include "card_timing.h"
 #include "disk_image.h"
 
 namespace sim {
@@ -35,8 +36,8 @@ enum class TornWrite {
     Mixed,  // the new bytes as far as programming got, 0xFF after them
 };
 
-// One bit of one byte the chip receives arrives inverted. Bytes are counted
-// from 1, as the card sees them, like power_cut_after.
+// One bit of one byte arrives inverted. Bytes are counted from 1, as the card
+// sees them, like power_cut_after.
 struct BitFlip {
     uint64_t byte;
     uint8_t bit; // 0 to 7
@@ -54,23 +55,35 @@ struct SdCardFaults {
 
     // What a cut while a block is being programmed leaves in its sector.
     TornWrite torn_write = TornWrite::Old;
-    // Bits flipped on data-in.
+    // Bits flipped on data-in, on their way to the chip.
     std::vector<BitFlip> glitches;
+    // Bits flipped on data-out, on their way to the card: the card acts on
+    // the byte as it arrives.
+    std::vector<BitFlip> glitches_out;
 };
 
 struct SdCardConfig {
     CardType type = CardType::Sd2Block;
     uint32_t response_delay = 1; // 0xFF bytes before every R1 (1 to 8 on real cards)
-    uint32_t read_gap = 2;       // 0xFF bytes between R1 and the data token of a read
-    uint32_t busy_bytes = 4;     // bytes the card holds data-in low after accepting a block
-    uint32_t idle_attempts = 1;  // ACMD41/CMD1 attempts after CMD0 that still answer idle
+    // Without a timing the card counts its delays in bytes clocked, so that a
+    // test sees the same bus bytes on any clock.
+    uint32_t read_gap = 2;      // 0xFF bytes between R1 and the data token of a read
+    uint32_t busy_bytes = 4;    // bytes the card holds data-in low after accepting a block
+    uint32_t idle_attempts = 1; // ACMD41/CMD1 attempts after CMD0 that still answer idle
+    // With one, read access, write busy and start-up run on the board's clock
+    // in place of the three counts above.
+    std::optional<CardTiming> timing;
+    // False: a very old MMC card that answers CMD59 as an illegal command and
+    // never checks a CRC but CMD0's.
+    bool knows_crc_option = true;
     SdCardFaults faults;
 };
 
 enum class Violation {
     EarlySelect,           // selected before 74 clocks with chip select high
     CommandBeforeReset,    // anything but CMD0 before the card entered SPI mode
-    BadCrc,                // CMD0 (entering SPI mode) or CMD8 with a wrong CRC7
+    BadCrc,                // a wrong CRC where the card checks it: CMD0 entering SPI mode and
+                           // CMD8 always, every frame and written block once CMD59 turned checks on
     MissingEndBit,         // a frame whose last byte has bit 0 clear
     NotInitialised,        // a data command while the card is still idle
     BadBlockLength,        // CMD16 with anything but 512
@@ -113,7 +126,7 @@ class SdCard : public BusDevice {
   public:
     explicit SdCard(DiskImage& image, SdCardConfig config = {});
 
-    uint8_t exchange(uint8_t out, bool selected) override;
+    uint8_t exchange(uint8_t out, bool selected, uint64_t now_ps) override;
 
     const SdCardConfig& config() const { return config_; }
     SdCardConfig& config() { return config_; } // faults may be switched between steps
@@ -124,6 +137,7 @@ class SdCard : public BusDevice {
     const std::vector<uint32_t>& reads() const { return reads_; } // sectors sent
     bool in_spi_mode() const { return state_ == State::Idle || state_ == State::Ready; }
     bool ready() const { return state_ == State::Ready; }
+    bool checks_crc() const { return crc_on_; } // CMD59 turned CRC checks on
     bool powered() const { return !power_cut(); }
     uint64_t bytes_seen() const { return bytes_seen_; }
     // The bus byte at which a configured fault first changed what the card
@@ -148,12 +162,15 @@ class SdCard : public BusDevice {
     bool power_cut() const;
     uint8_t drive(uint8_t out, bool selected);
     void fired();
-    void tear_block();
+    uint8_t glitched(uint8_t byte, const std::vector<BitFlip>& flips); // as it arrives
+    void settle_busy(uint64_t at_ps);
+    void tear_block(uint64_t at_ps);
     void keep_block(const std::vector<uint8_t>& data); // stores it unless the allow-list refuses
     void on_deselected();
     void take_command_byte(uint8_t out, bool answering);
     void take_write_token(uint8_t out, bool answering);
     void take_write_data(uint8_t out);
+    void release_read();
     uint8_t busy_byte(uint8_t out);
     void busy_tick();
     void run_command();
@@ -166,11 +183,14 @@ class SdCard : public BusDevice {
     void note(Violation kind, std::string detail);
     bool high_capacity() const { return config_.type == CardType::Sd2Block; }
     bool is_sd() const { return config_.type != CardType::Mmc; }
+    bool timed() const { return config_.timing.has_value(); }
 
     DiskImage& image_;
     SdCardConfig config_;
 
     uint64_t bytes_seen_ = 0;
+    uint64_t now_ps_ = 0;  // start of the byte on the bus
+    uint64_t last_ps_ = 0; // start of the byte before it
     uint64_t fired_at_ = 0;
     bool lost_power_ = false;
     uint32_t clocks_high_ = 0;
@@ -178,17 +198,24 @@ class SdCard : public BusDevice {
     State state_ = State::PoweringUp;
     Stage stage_ = Stage::Command;
     bool app_next_ = false;
+    bool crc_on_ = false;
     uint32_t attempts_ = 0;
+    uint64_t start_up_from_ps_ = 0;
 
     std::deque<uint8_t> out_;
     uint32_t read_left_ = 0; // bytes of a read data block still to be clocked
     bool read_pending_ = false;
     uint32_t pending_sector_ = 0;
+    std::deque<uint8_t> later_; // a read's token and block, sent once its access time is over
+    uint64_t later_at_ps_ = 0;
     std::vector<uint8_t> frame_;
     std::vector<uint8_t> block_; // data and CRC of the block being written
     uint32_t write_sector_ = 0;
     uint32_t gap_bytes_ = 0;
     uint32_t busy_left_ = 0;
+    uint64_t busy_from_ps_ = 0;
+    uint64_t busy_until_ps_ = 0;
+    uint64_t blocks_accepted_ = 0;
 
     std::vector<CardCommand> commands_;
     std::vector<CardViolation> violations_;

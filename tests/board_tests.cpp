@@ -9,14 +9,16 @@ namespace {
 
 using sim::Board;
 
-// A device that answers every byte with its complement and remembers selection.
+// A device that answers every byte with its complement and remembers selection and time.
 class Echo : public sim::BusDevice {
   public:
-    uint8_t exchange(uint8_t out, bool selected) override {
+    uint8_t exchange(uint8_t out, bool selected, uint64_t now_ps) override {
         seen.push_back({out, selected});
+        times.push_back(now_ps);
         return static_cast<uint8_t>(~out);
     }
     std::vector<std::pair<uint8_t, bool>> seen;
+    std::vector<uint64_t> times;
 };
 
 void connect_bus(Board& board) {
@@ -94,9 +96,11 @@ TEST(BoardSpi, PackageFollowsTheIdentityWithoutRevision) {
     EXPECT_EQ(board.card_pins().data_in, 6);
 }
 
-TEST(BoardClock, BytesAndDelaysAdvanceVirtualTime) {
+TEST(BoardClock, BytesAndDelaysAdvanceVirtualTimeThatTheDeviceSees) {
     Board board;
-    board.reg_write(SPI2CON, 0x8060);
+    Echo echo;
+    board.attach(&echo, 7);
+    connect_bus(board);
     board.reg_write(SPI2BRG, 59);
     board.reg_write(SPI2BUF, 0xFF);
     board.reg_write(SPI2BRG, 2);
@@ -108,6 +112,7 @@ TEST(BoardClock, BytesAndDelaysAdvanceVirtualTime) {
     EXPECT_EQ(board.bus()[1].time_ps, 960u * 25000u);
     EXPECT_EQ(board.bus()[2].time_ps, 960u * 25000u + 48u * 25000u + 100'000'000u);
     EXPECT_EQ(board.bus()[0].brg, 59u);
+    EXPECT_EQ(echo.times, (std::vector<uint64_t>{0, board.bus()[1].time_ps, board.bus()[2].time_ps}));
 }
 
 TEST(BoardHost, StoredProgramListsLineByLine) {

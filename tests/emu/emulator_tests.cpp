@@ -95,7 +95,7 @@ TEST(Emulator, EveryCrashStopsWithTheAddressAndTheRegisters) {
 // Answers each byte with the byte plus one, so every read tells which byte it belongs to.
 class NextByte : public sim::BusDevice {
   public:
-    uint8_t exchange(uint8_t out, bool) override { return static_cast<uint8_t>(out + 1); }
+    uint8_t exchange(uint8_t out, bool, uint64_t) override { return static_cast<uint8_t>(out + 1); }
 };
 
 TEST(Emulator, Spi2KeepsTheChipsTimeAndBuffers) {
@@ -154,7 +154,7 @@ TEST(Emulator, StatusBitsInvalidInTheBufferModeStopTheCall) {
 // Answers with a count of the bytes it has seen, so every byte received tells where it belongs.
 class Counter : public sim::BusDevice {
   public:
-    uint8_t exchange(uint8_t, bool) override { return static_cast<uint8_t>(n_++); }
+    uint8_t exchange(uint8_t, bool, uint64_t) override { return static_cast<uint8_t>(n_++); }
 
   private:
     uint32_t n_ = 0;

@@ -216,10 +216,10 @@ TEST(SigrokDecodesFaults, ErrorTokensDataResponsesAndBusyAsTheCardSentThem) {
     expect_decoded_as_logged(native, config, false);
 }
 
-// The card model has no CMD59; a scripted card shows what CRC checking brings.
+// A scripted card: the answers of a card with CRC checking on, byte for byte as listed.
 struct ScriptedCard : sim::BusDevice {
     std::deque<uint8_t> answers;
-    uint8_t exchange(uint8_t, bool selected) override {
+    uint8_t exchange(uint8_t, bool selected, uint64_t) override {
         if (!selected || answers.empty()) {
             return 0xFF;
         }

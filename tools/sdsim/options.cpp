@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "arg_count.h"
@@ -47,6 +48,45 @@ uint32_t parse_address(const std::string& text) {
         throw ToolError("--at takes a 32-bit address such as 0x9D008000, not '" + text + "'");
     }
     return static_cast<uint32_t>(*value);
+}
+
+sim::CardProfile parse_card_timing(const std::string& text) {
+    const std::optional<sim::CardProfile> profile = sim::card_profile_named(text);
+    if (!profile) {
+        throw ToolError("--card-timing takes fast, typical or slow, not '" + text + "'");
+    }
+    return *profile;
+}
+
+std::string milliseconds(uint64_t ps) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g ms", static_cast<double>(ps) / static_cast<double>(sim::PS_PER_MS));
+    return text;
+}
+
+// The profiles' figures, from the card model itself.
+const char* card_timing_help() {
+    static const std::string text = [] {
+        std::string t = "fast, typical or slow: how long the card takes\n"
+                        "to start up, to find a block to read and to store\n"
+                        "a written one, on the board's clock. Default\n"
+                        "typical, the card a user most likely has, on either\n"
+                        "CPU.\n";
+        for (sim::CardProfile profile : sim::NAMED_CARD_PROFILES) {
+            const sim::CardTiming c = sim::card_timing(profile);
+            std::string line = std::string("  ") + sim::card_profile_name(profile) + ": ";
+            line.resize(11, ' ');
+            t += line + milliseconds(c.start_up_ps) + ", " + milliseconds(c.read_access_ps) + ", " +
+                 milliseconds(c.write_busy_ps);
+            if (c.stall_every != 0) {
+                t += ", and a\n" + std::string(11, ' ') + milliseconds(c.stall_ps) + " stall once in " +
+                     std::to_string(c.stall_every) + " writes";
+            }
+            t += "\n";
+        }
+        return t;
+    }();
+    return text.c_str();
 }
 
 const std::vector<std::pair<std::string, std::string>>& short_forms() {
@@ -156,6 +196,8 @@ const std::vector<OptionSpec>& option_table() {
          "keeps for SDCARD_LOAD_ADDRESS. Default 0x9D008000 for\n"
          "a binary; for Intel HEX it must agree with the file.\n",
          [](Options& o, const std::string& v) { o.at = parse_address(v); }},
+        {"--card-timing", "PROFILE", card_timing_help(),
+         [](Options& o, const std::string& v) { o.card_timing = parse_card_timing(v); }},
         {"--long", nullptr,
          "with ls: each entry's size and, beside the 8.3 name,\n"
          "its long name where it has one (the tool reads them\n"

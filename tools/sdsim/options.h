@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "card_faults.h"
+#include "card_timing.h"
 #include "interrupt_load.h"
 
 namespace sdsim {
@@ -27,6 +28,7 @@ struct Options {
     std::vector<emu::InterruptLoad> interrupts; // --target: the host's interrupt loads
     bool long_listing = false;                  // ls: sizes and long names
     FaultPlan faults;                           // --fault, on the virtual card
+    sim::CardProfile card_timing = sim::CardProfile::Typical;
     bool help = false; // the whole help, or the command's own when a command is named
     bool version = false;
     std::string command;

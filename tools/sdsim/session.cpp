@@ -27,10 +27,11 @@ sim::DiskImage open_image(const std::string& path, bool writable) {
     }
 }
 
-sim::SdCardConfig card_config(CardKind kind, const FaultPlan& plan) {
+sim::SdCardConfig card_config(const Options& options) {
     sim::SdCardConfig config;
-    config.faults = plan.faults;
-    switch (kind) {
+    config.faults = options.faults.faults;
+    config.timing = sim::card_timing(options.card_timing);
+    switch (options.kind) {
     case CardKind::Sdhc: config.type = sim::CardType::Sd2Block; break;
     case CardKind::Sdsc: config.type = sim::CardType::Sd2Byte; break;
     case CardKind::Sdv1: config.type = sim::CardType::Sd1; break;
@@ -51,10 +52,9 @@ std::vector<uint8_t> name_string(const std::string& name) {
 uint32_t max_transfer() { return sim::RAM_P1_SIZE; }
 
 Session::Session(const std::string& image_path, const Options& options, bool writable, std::ostream& console)
-    : image_path_(image_path), image_(open_image(image_path, writable)),
-      card_(image_, card_config(options.kind, options.faults)), cpu_(make_cpu(options)), console_(console),
-      volume_problem_(volume_problem(image_)), fault_plan_(options.faults),
-      trace_calls_(options.trace_calls) {
+    : image_path_(image_path), image_(open_image(image_path, writable)), card_(image_, card_config(options)),
+      cpu_(make_cpu(options)), console_(console), volume_problem_(volume_problem(image_)),
+      fault_plan_(options.faults), trace_calls_(options.trace_calls) {
     board_.set_devid(options.package == 44 ? sim::DEVID_44PIN : sim::DEVID_28PIN);
     board_.attach(fault_plan_.no_card ? nullptr : &card_, CARD_CS_PIN);
     board_.set_chip_select_option(CARD_CS_PIN);
