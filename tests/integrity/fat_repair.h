@@ -27,8 +27,19 @@ struct Repair {
     int recovered_chains = 0;
 };
 
-// Checks and repairs the volume at the start of `image` (changing the file) in one run of the tools;
-// `scratch` is an empty directory for the files read back.
-Repair check_and_repair(const std::filesystem::path& image, const std::filesystem::path& scratch);
+// Checks the volume at the start of `image`, then repairs a copy of it, in one
+// run of the tools; `image` stays as it is. `scratch` is an empty directory
+// for the copy and the files read back. `fat_copy` 1 or 2 has fsck.fat take
+// that copy of the FAT (its -F); 0 lets it choose.
+Repair check_and_repair(const std::filesystem::path& image, const std::filesystem::path& scratch,
+                        int fat_copy = 0);
+
+// Writes `bytes` as the file at `path`, leaving sectors of zeros as holes: a
+// card image of 34 MiB holding a few files then takes a few kilobytes, and
+// its copies as little.
+void write_sparse(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Puts `data` (whole sectors) into the file at `path` from sector `sector` on.
+void put_sectors(const std::filesystem::path& path, uint32_t sector, const std::vector<uint8_t>& data);
 
 } // namespace integrity

@@ -29,6 +29,7 @@ using integrity::Rig;
 using testsupport::pattern;
 
 constexpr uint32_t ENTRY = 32;
+constexpr size_t FAT_COUNT_AT = 16; // in the boot record, which mkfs.fat puts at sector 0
 // An entry of a FAT12 cluster with this number lies across two FAT sectors.
 constexpr uint32_t FAT12_SPLIT_ENTRY = 341;
 
@@ -134,6 +135,7 @@ struct Outcome {
     size_t done = 0;
     uint32_t torn = 0;
     uint64_t first_cut = 0;
+    uint64_t tail = 0; // bus bytes the call ran on for after the cut
 };
 
 enum class Kind { Fat, FsInfo, Directory, Data };
@@ -150,117 +152,180 @@ struct Layout {
 };
 
 struct Tally {
-    size_t whole = 0, torn = 0, found = 0, recovered = 0;
-    size_t torn_fat = 0, torn_dir = 0, torn_fsinfo = 0, torn_data = 0;
-    size_t worst_others_hurt = 0, file_neither = 0;
+    size_t whole = 0, findings = 0, fats_differed = 0, recovered = 0;
+    std::map<Kind, size_t> torn;
+    // After fsck.fat -a on a torn FAT or directory sector: the most other
+    // files that lost bytes, and how often the file was neither old nor new.
+    std::map<Kind, size_t> worst_hurt, file_neither;
 };
 
-Bytes sector_in(const Bytes& image, uint32_t s) { return integrity::sector_of(image, s); }
+// What a repair left: fsck.fat's findings, the other files, the file.
+struct Verdict {
+    integrity::Repair repair;
+    size_t others_hurt = 0; // other files missing or changed
+    bool old_or_new = false;
+    std::string file; // what became of the file, for a message
+};
 
-void put_sector(Bytes& image, uint32_t s, const Bytes& data) {
-    std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(s) * 512);
+// Whether the file at `path` may take this entry: a free one, its own, or
+// one of its long-name entries.
+bool own_entry(const Bytes& was, const std::string& path) {
+    const std::string name = testsupport::dir_name(path.substr(path.rfind('/') + 1));
+    uint8_t sum = 0;
+    for (const char c : name) {
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<uint8_t>(c));
+    }
+    constexpr uint8_t FREE = 0x00, DELETED = 0xE5, LONG_NAME = 0x0F;
+    return was[0] == FREE || was[0] == DELETED || std::equal(name.begin(), name.end(), was.begin()) ||
+           (was[11] == LONG_NAME && was[13] == sum);
 }
 
-class GrowPowerCut : public ::testing::TestWithParam<int> {};
+Bytes slice(const Bytes& b, size_t at, size_t n) {
+    return {b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(at + n)};
+}
 
-TEST_P(GrowPowerCut, EveryByteOfEachGrowingCommand) {
-    const int fat = GetParam();
-    const auto started = std::chrono::steady_clock::now();
-    testsupport::ScratchDir dir;
-    testsupport::Volume vol(dir.file("card.img"), shape_of(fat));
-    const std::map<std::string, Bytes> files = fill(vol, fat);
-    const Bytes base = vol.bytes();
-    const sim::DiskImage base_image = sim::DiskImage::from_bytes(base);
-    const testsupport::VolumeGeometry geo = testsupport::read_geometry(base_image).value();
-    ASSERT_EQ(geo.fat_bits, fat);
-    Layout layout;
-    layout.fats = testsupport::fat_sectors(geo);
-    layout.fsinfo = geo.fsinfo;
-    layout.fats.erase(geo.fsinfo);
-    layout.dirs = testsupport::all_directory_sectors(base_image);
-    const std::set<uint32_t> free = testsupport::free_sectors(base_image);
-    const std::filesystem::path outcome_file = dir.file("outcome.img");
-    const std::filesystem::path read_back = dir.file("files");
-    std::filesystem::create_directory(read_back);
-    Rig rig(base);
-    uint64_t cuts = 0;
-    size_t repairs = 0;
+class GrowPowerCut : public ::testing::TestWithParam<int> {
+  protected:
+    void SetUp() override {
+        files_ = fill(vol_, GetParam());
+        base_ = vol_.bytes();
+        const sim::DiskImage image = sim::DiskImage::from_bytes(base_);
+        geo_ = testsupport::read_geometry(image).value();
+        layout_.fats = testsupport::fat_sectors(geo_);
+        layout_.fats.erase(geo_.fsinfo);
+        layout_.fsinfo = geo_.fsinfo;
+        layout_.dirs = testsupport::all_directory_sectors(image);
+        free_ = testsupport::free_sectors(image);
+        integrity::write_sparse(outcome_file_, base_);
+    }
 
-    for (const Scenario& sc : scenarios(files)) {
-        SCOPED_TRACE(sc.name);
-        // The reference run, and which sectors it may write at all: the FATs,
-        // FSInfo, the file's directory, the file's own clusters and free ones.
+    // The run without a cut; every sector it writes is one the command may
+    // write: a FAT or FSInfo, the file's directory, the file's own clusters
+    // and free ones.
+    Reference record(Rig& rig, const Scenario& sc) {
         Reference ref;
-        rig.restore(base);
+        rig.restore(base_);
         rig.power_up(card_config());
         sc.before(rig);
-        ASSERT_TRUE(rig.image.write_log().empty());
+        EXPECT_TRUE(rig.image.write_log().empty());
         rig.image.on_write([&ref](uint32_t s, const Bytes& d) { ref.writes.push_back({s, d}); });
         const uint64_t first = rig.card->bytes_seen();
         sc.command(rig);
         rig.image.on_write(nullptr);
-        ASSERT_EQ(rig.board.console(), "");
+        EXPECT_EQ(rig.board.console(), "");
         ref.bus_bytes = rig.card->bytes_seen() - first;
-        std::set<uint32_t> may = testsupport::fat_sectors(geo);
-        may.insert(free.begin(), free.end());
-        const std::set<uint32_t> parent = testsupport::parent_directory_sectors(base_image, sc.path).value();
-        const std::set<uint32_t> own =
-            testsupport::file_sectors(base_image, sc.path).value_or(std::set<uint32_t>{});
-        may.insert(parent.begin(), parent.end());
-        may.insert(own.begin(), own.end());
-        std::set<uint32_t> written;
-        Bytes final_image = base;
-        for (const auto& [s, data] : ref.writes) {
-            ASSERT_TRUE(may.count(s)) << "sector " << s << " is no sector the command may write";
-            written.insert(s);
-            put_sector(final_image, s, data);
+        const sim::DiskImage image = sim::DiskImage::from_bytes(base_);
+        std::set<uint32_t> may = testsupport::fat_sectors(geo_);
+        may.insert(free_.begin(), free_.end());
+        for (const auto& more : {testsupport::parent_directory_sectors(image, sc.path).value(),
+                                 testsupport::file_sectors(image, sc.path).value_or(std::set<uint32_t>{})}) {
+            may.insert(more.begin(), more.end());
         }
-        // A directory slot the finished command changed is the file's own.
-        std::set<std::pair<uint32_t, uint32_t>> own_slots;
+        for (const auto& [s, data] : ref.writes) {
+            EXPECT_TRUE(may.count(s)) << "sector " << s << " is no sector the command may write";
+        }
+        return ref;
+    }
+
+    // The command cut after bus byte `k`: the card holds the reference's first
+    // writes as they were stored and nothing else, but that the last of them
+    // may be torn. The content of the sectors the reference writes, in order.
+    Bytes cut_after(Rig& rig, const Scenario& sc, const Reference& ref, const std::set<uint32_t>& written,
+                    uint64_t k, Outcome& o) {
+        rig.restore(base_);
+        rig.power_up(card_config());
+        sc.before(rig);
+        sim::SdCardConfig cut = card_config();
+        cut.faults.torn_write = static_cast<sim::TornWrite>(k % 4);
+        cut.faults.power_cut_after = rig.card->bytes_seen() + k;
+        rig.card->config() = cut;
+        sc.command(rig);
+        const std::vector<uint32_t>& log = rig.image.write_log();
+        EXPECT_LE(log.size(), ref.writes.size());
+        o = {std::min(log.size(), ref.writes.size()), 0, k,
+             rig.card->bytes_seen() - cut.faults.power_cut_after};
+        std::map<uint32_t, const Bytes*> expect;
+        for (size_t i = 0; i < o.done; ++i) {
+            EXPECT_EQ(log[i], ref.writes[i].first) << "write " << i;
+            expect[log[i]] = &ref.writes[i].second;
+        }
+        Bytes key;
         for (uint32_t s : written) {
-            for (uint32_t at = 0; layout.of(s) == Kind::Directory && at < 512; at += ENTRY) {
-                if (!std::equal(base.begin() + s * 512 + at, base.begin() + s * 512 + at + ENTRY,
-                                final_image.begin() + s * 512 + at)) {
-                    own_slots.insert({s, at});
-                }
+            const Bytes now = rig.image.read_sector(s);
+            if (now != (expect.count(s) ? *expect[s] : integrity::sector_of(base_, s))) {
+                EXPECT_TRUE(o.done != 0 && s == log[o.done - 1] &&
+                            integrity::torn_as_set(now, ref.writes[o.done - 1].second, cut.faults.torn_write))
+                    << "sector " << s << " holds what no write of the command put there";
+                o.torn = s;
             }
+            key.insert(key.end(), now.begin(), now.end());
+        }
+        return key;
+    }
+
+    Verdict repaired(const Scenario& sc, int fat_copy = 0) const {
+        Verdict v;
+        v.repair = integrity::check_and_repair(outcome_file_, dir_.path(), fat_copy);
+        for (const auto& [path, data] : files_) {
+            const auto got = v.repair.files.find(path);
+            v.others_hurt += path != sc.file && (got == v.repair.files.end() || got->second != data);
+        }
+        const auto got = v.repair.files.find(sc.file);
+        const std::optional<Bytes> file =
+            got == v.repair.files.end() ? std::nullopt : std::optional(got->second);
+        v.old_or_new = file == sc.old_file || file == sc.new_file;
+        v.file = file ? std::to_string(file->size()) + " bytes" : "absent";
+        return v;
+    }
+
+    // fsck.fat -n found at most what fsck.fat -a mends without losing a byte,
+    // and after the repair every other file is as it was and (`whole_file`)
+    // the file is in its old or its new state.
+    void expect_kept(const Verdict& v, const Scenario& sc, bool whole_file) const {
+        EXPECT_EQ(v.repair.other_findings, "");
+        EXPECT_EQ(v.repair.after_repair, "");
+        EXPECT_EQ(v.others_hurt, 0u);
+        const bool present = v.repair.files.count(sc.file) != 0;
+        EXPECT_EQ(v.repair.files.size(), files_.size() - files_.count(sc.file) + (present ? 1 : 0));
+        EXPECT_TRUE(!whole_file || v.old_or_new) << v.file;
+    }
+
+    testsupport::ScratchDir dir_;
+    testsupport::Volume vol_{dir_.file("card.img"), shape_of(GetParam())};
+    std::map<std::string, Bytes> files_;
+    Bytes base_;
+    testsupport::VolumeGeometry geo_;
+    Layout layout_;
+    std::set<uint32_t> free_;
+    const std::filesystem::path outcome_file_ = dir_.file("outcome.img");
+};
+
+TEST_P(GrowPowerCut, EveryByteOfEachGrowingCommand) {
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(geo_.fat_bits, GetParam());
+    Rig rig(base_);
+    uint64_t cuts = 0;
+    size_t checked = 0;
+    for (const Scenario& sc : scenarios(files_)) {
+        SCOPED_TRACE(sc.name);
+        const Reference ref = record(rig, sc);
+        ASSERT_FALSE(::testing::Test::HasFailure());
+        std::set<uint32_t> written;
+        Bytes finished = base_;
+        for (const auto& [s, data] : ref.writes) {
+            written.insert(s);
+            std::copy(data.begin(), data.end(), finished.begin() + static_cast<std::ptrdiff_t>(s) * 512);
         }
 
-        // Every cut, checked against the reference at once; each content it
-        // leaves is kept for the tools.
         std::map<Bytes, Outcome> outcomes;
+        uint64_t worst_tail = 0;
         for (uint64_t k = 1; k <= ref.bus_bytes; ++k) {
             SCOPED_TRACE("cut after byte " + std::to_string(k));
-            rig.restore(base);
-            rig.power_up(card_config());
-            sc.before(rig);
-            sim::SdCardConfig cut = card_config();
-            cut.faults.torn_write = static_cast<sim::TornWrite>(k % 4);
-            cut.faults.power_cut_after = rig.card->bytes_seen() + k;
-            rig.card->config() = cut;
-            sc.command(rig);
-            const std::vector<uint32_t>& log = rig.image.write_log();
-            ASSERT_LE(log.size(), ref.writes.size());
-            Outcome here{log.size(), 0, k};
-            std::map<uint32_t, const Bytes*> expect;
-            for (size_t i = 0; i < log.size(); ++i) {
-                ASSERT_EQ(log[i], ref.writes[i].first) << "write " << i;
-                expect[log[i]] = &ref.writes[i].second;
-            }
-            Bytes key;
-            for (uint32_t s : written) {
-                const Bytes now = rig.image.read_sector(s);
-                const Bytes want = expect.count(s) ? *expect[s] : sector_in(base, s);
-                if (now != want) {
-                    ASSERT_TRUE(
-                        !log.empty() && s == log.back() &&
-                        integrity::torn_as_set(now, ref.writes[log.size() - 1].second, cut.faults.torn_write))
-                        << "sector " << s << " holds what no write of the command put there";
-                    here.torn = s;
-                }
-                key.insert(key.end(), now.begin(), now.end());
-            }
-            outcomes.emplace(std::move(key), here);
+            Outcome o;
+            Bytes key = cut_after(rig, sc, ref, written, k, o);
+            ASSERT_FALSE(::testing::Test::HasFailure());
+            worst_tail = std::max(worst_tail, o.tail);
+            outcomes.emplace(std::move(key), o);
         }
         cuts += ref.bus_bytes;
 
@@ -269,81 +334,68 @@ TEST_P(GrowPowerCut, EveryByteOfEachGrowingCommand) {
         for (const auto& [key, o] : outcomes) {
             SCOPED_TRACE("content of the cut after byte " + std::to_string(o.first_cut) + ", " +
                          std::to_string(o.done) + " of " + std::to_string(ref.writes.size()) + " writes");
-            Bytes image = base;
+            const std::optional<Kind> torn = o.torn != 0 ? std::optional(layout_.of(o.torn)) : std::nullopt;
             size_t n = 0;
             for (uint32_t s : written) {
-                put_sector(image, s, Bytes(key.begin() + n * 512, key.begin() + (n + 1) * 512));
-                ++n;
-            }
-            const Kind torn = o.torn != 0 ? layout.of(o.torn) : Kind::Data;
-            if (o.torn == 0 || torn == Kind::Data) {
-                for (uint32_t s : written) {
-                    for (uint32_t at = 0; layout.of(s) == Kind::Directory && at < 512; at += ENTRY) {
-                        const auto slot = [&](const Bytes& b) {
-                            return Bytes(b.begin() + s * 512 + at, b.begin() + s * 512 + at + ENTRY);
-                        };
-                        const Bytes now = slot(image);
-                        ASSERT_TRUE(now == slot(base) ||
-                                    (own_slots.count({s, at}) && now == slot(final_image)))
-                            << "directory sector " << s << " entry " << at / ENTRY;
-                    }
+                const Bytes now = slice(key, 512 * n++, 512);
+                integrity::put_sectors(outcome_file_, s, now);
+                // A directory entry is as it was, or the file's own as the finished command left it.
+                for (uint32_t at = 0; torn != Kind::Directory && layout_.of(s) == Kind::Directory && at < 512;
+                     at += ENTRY) {
+                    const size_t slot = size_t{s} * 512 + at;
+                    const Bytes entry = slice(now, at, ENTRY);
+                    const Bytes was = slice(base_, slot, ENTRY);
+                    EXPECT_TRUE(entry == was ||
+                                (own_entry(was, sc.path) && entry == slice(finished, slot, ENTRY)))
+                        << "directory sector " << s << " entry " << at / ENTRY;
                 }
             }
-            vol.set_bytes(image);
-            const integrity::Repair repair = integrity::check_and_repair(vol.image(), read_back);
-            ++repairs;
-            t.found += repair.found_any;
-            t.recovered += static_cast<size_t>(repair.recovered_chains);
-            size_t others_hurt = 0;
-            for (const auto& [path, data] : files) {
-                if (path == sc.file) {
-                    continue;
-                }
-                const auto got = repair.files.find(path);
-                others_hurt += got == repair.files.end() || got->second != data;
-            }
-            const auto got = repair.files.find(sc.file);
-            const std::optional<Bytes> file =
-                got == repair.files.end() ? std::nullopt : std::optional<Bytes>(got->second);
-            const bool old_or_new = file == sc.old_file || file == sc.new_file;
-            const size_t expected_files = files.size() + (file ? 1 : 0) - (files.count(sc.file) ? 1 : 0);
-            if (o.torn == 0 || torn == Kind::Data) {
-                EXPECT_EQ(repair.other_findings, "");
-                EXPECT_EQ(repair.after_repair, "");
-                EXPECT_EQ(others_hurt, 0u);
-                EXPECT_EQ(repair.files.size(), expected_files);
-                if (o.torn == 0) {
-                    EXPECT_TRUE(old_or_new) << (file ? std::to_string(file->size()) + " bytes" : "absent");
-                    EXPECT_TRUE(o.done < ref.writes.size() || !repair.found_any) << "the finished command";
-                }
-            }
-            if (o.torn == 0) {
+            const Verdict v = repaired(sc);
+            ++checked;
+            if (!torn) {
+                expect_kept(v, sc, true);
+                EXPECT_TRUE(o.done < ref.writes.size() || !v.repair.found_any) << "the finished command";
                 ++t.whole;
+                t.findings += v.repair.found_any;
+                t.fats_differed += v.repair.fats_differed;
+                t.recovered += static_cast<size_t>(v.repair.recovered_chains);
                 continue;
             }
-            ++t.torn;
-            switch (torn) {
-            case Kind::Fat: ++t.torn_fat; break;
-            case Kind::FsInfo: ++t.torn_fsinfo; break;
-            case Kind::Directory: ++t.torn_dir; break;
-            case Kind::Data: ++t.torn_data; break;
+            ++t.torn[*torn];
+            if (*torn == Kind::Data) {
+                expect_kept(v, sc, false); // the file's bytes in the torn sector are whatever the card left
+            } else if (*torn == Kind::FsInfo) {
+                EXPECT_EQ(v.others_hurt, 0u);
+                EXPECT_TRUE(v.old_or_new) << v.file;
+            } else {
+                t.worst_hurt[*torn] = std::max(t.worst_hurt[*torn], v.others_hurt);
+                t.file_neither[*torn] += !v.old_or_new;
             }
-            if (torn != Kind::Data) {
-                t.worst_others_hurt = std::max(t.worst_others_hurt, others_hurt);
-                t.file_neither += !old_or_new;
+            if (*torn == Kind::Fat) {
+                // The other copy holds that sector as it was before, or as the command left it.
+                const uint32_t per_copy = geo_.fat_sectors / base_[FAT_COUNT_AT];
+                expect_kept(repaired(sc, (o.torn - geo_.fat_start) / per_copy == 0 ? 2 : 1), sc, true);
+                ++checked;
             }
         }
+        for (uint32_t s : written) {
+            integrity::put_sectors(outcome_file_, s, integrity::sector_of(base_, s));
+        }
         std::printf(
-            "[ figures  ] FAT%d %-16s %5llu cuts, %zu sectors written, %zu whole contents (%zu with "
-            "findings, %zu chains recovered), %zu torn: FAT %zu, FSInfo %zu, directory %zu, data %zu; "
-            "after a torn FAT, FSInfo or directory sector, at most %zu other files lost bytes, the file "
-            "neither old nor new %zu times\n",
-            fat, sc.name, static_cast<unsigned long long>(ref.bus_bytes), ref.writes.size(), t.whole, t.found,
-            t.recovered, t.torn, t.torn_fat, t.torn_fsinfo, t.torn_dir, t.torn_data, t.worst_others_hurt,
-            t.file_neither);
+            "[ figures  ] FAT%d %-16s %5llu cuts (the call ran on for at most %llu bus bytes), %2zu "
+            "sectors written; %2zu whole contents: %2zu with findings (%zu FATs differing), %zu lost "
+            "chains recovered; torn, one sector each: %zu FAT, %zu FSInfo, %zu directory, %zu data; "
+            "fsck.fat -a after a torn FAT sector: at most %zu other files lost bytes, the file neither "
+            "old nor new %zu times (from the other copy: nothing lost); after a torn directory sector: "
+            "at most %zu, %zu times\n",
+            GetParam(), sc.name, static_cast<unsigned long long>(ref.bus_bytes),
+            static_cast<unsigned long long>(worst_tail), ref.writes.size(), t.whole, t.findings,
+            t.fats_differed, t.recovered, t.torn[Kind::Fat], t.torn[Kind::FsInfo], t.torn[Kind::Directory],
+            t.torn[Kind::Data], t.worst_hurt[Kind::Fat], t.file_neither[Kind::Fat],
+            t.worst_hurt[Kind::Directory], t.file_neither[Kind::Directory]);
     }
-    std::printf("[ figures  ] FAT%d: %llu cuts, %zu card contents checked with fsck.fat, in %.0f s\n", fat,
-                static_cast<unsigned long long>(cuts), repairs,
+    std::printf("[ figures  ] FAT%d: %llu cuts, %zu card contents through fsck.fat and mtools, in %.0f s\n",
+                GetParam(), static_cast<unsigned long long>(cuts), checked,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
 }
 

@@ -34,8 +34,9 @@ uint32_t next_cluster(const sim::DiskImage& image, const VolumeGeometry& geo, ui
     return geo.fat_bits == 16 ? value & 0xFFFF : value & 0x0FFFFFFF;
 }
 
-// The 11-byte directory form of one path segment.
-std::string short_name(const std::string& segment) {
+} // namespace
+
+std::string dir_name(const std::string& segment) {
     std::string out(11, ' ');
     const size_t dot = segment.find('.');
     const std::string base = segment.substr(0, dot);
@@ -48,6 +49,8 @@ std::string short_name(const std::string& segment) {
     }
     return out;
 }
+
+namespace {
 
 std::vector<uint32_t> chain_in_order(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first) {
     std::vector<uint32_t> sectors;
@@ -204,7 +207,7 @@ parent_of(const sim::DiskImage& image, const VolumeGeometry& geo, const std::str
     size_t from = path.find_first_not_of('/');
     while (from != std::string::npos) {
         const size_t slash = path.find('/', from);
-        const std::string segment = short_name(path.substr(from, slash - from));
+        const std::string segment = dir_name(path.substr(from, slash - from));
         if (slash == std::string::npos) {
             return std::pair{dir, segment};
         }

@@ -31,6 +31,9 @@ struct VolumeGeometry {
     uint32_t system_end() const { return data_start; }
 };
 
+// The 11-byte directory form of one 8.3 path segment ("NEW.TXT" -> "NEW     TXT").
+std::string dir_name(const std::string& segment);
+
 // The geometry as the boot record states it, or nothing when no FAT boot record is found.
 std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image);
 
