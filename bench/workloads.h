@@ -11,11 +11,15 @@
 
 namespace bench {
 
+// The chip image a workload runs on.
+enum class Image { Standard, Growing };
+
 struct Workload {
     const char* name;
     int full;      // repetitions the figures are defined with
     int short_run; // in the short run: where every one walks a long cluster chain
     void (*run)(TimedRig& rig, int repetitions);
+    Image image = Image::Standard;
 };
 
 // Puts on a freshly formatted volume every file the workloads use.
