@@ -41,10 +41,11 @@ void mode_status(const STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, i
 }
 
 void mode_set_cs(const uint8_t* p1) {
-    host_options()->SDCARD_CS = static_cast<int8_t>(p1[0]);
-    host_pin_config(chip_select_pin(), PIN_CODE_OUTPUT, 0);
-    host_pin_config(chip_select_pin(), PIN_CODE_CHIP_SELECT, 0);
-    host_pin_write(chip_select_pin(), PIN_DRIVE_HIGH);
+    const int8_t pin = static_cast<int8_t>(p1[0]);
+    host_options()->SDCARD_CS = pin;
+    host_pin_config(pin, PIN_CODE_OUTPUT, 0);
+    host_pin_config(pin, PIN_CODE_CHIP_SELECT, 0);
+    host_pin_write(pin, PIN_DRIVE_HIGH);
 }
 
 extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4) {
