@@ -11,11 +11,16 @@
 
 namespace bench {
 
+// What the figures printed below chip_time's table read a row as.
+enum class Figure { None, MountAndOpen, SequentialReads, RandomReads, FreshWrite, Load50k };
+
 struct Workload {
     const char* name;
     int full;      // repetitions the figures are defined with
     int short_run; // in the short run: where every one walks a long cluster chain
     void (*run)(TimedRig& rig, int repetitions);
+    Figure figure = Figure::None;
+    bool fragmented = false; // on the file whose clusters alternate with another's
 };
 
 // Puts on a freshly formatted volume every file the workloads use.
