@@ -11,6 +11,9 @@
 // --interrupts PERIOD_US:LENGTH_US (repeatable) runs every workload with the
 // host's interrupts holding the CPU, each load on its own timer from power-up.
 // --threads N measures N volumes at a time (2 by default).
+// --image FILE runs another build's standard image (--elf FILE for its stack
+// line), --only seeks the seek figures alone: scripts/seek-baseline.sh runs
+// an earlier commit's image so.
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -69,10 +72,20 @@ std::optional<std::string> option_value(const std::string& name, int argc, char*
     return std::string(argv[++i]);
 }
 
+void print_stack(const std::string& elf_path) {
+    const target::StackReport stack = target::compute_stack(target::ElfFile::load(elf_path), 0);
+    std::printf("Worst-case stack %u bytes, computed from the image's frames and calls (host services not "
+                "counted):\n  %s\n",
+                stack.worst_case,
+                stack.unbounded.empty() ? target::describe_chain(stack).c_str() : stack.unbounded.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string csv_path;
+    std::string image_path = SDCARD_IMAGE_PATH;
+    std::string elf_path = SDCARD_ELF_PATH;
     bench::RunPlan plan;
     plan.cards = named_cards();
     try {
@@ -99,6 +112,18 @@ int main(int argc, char** argv) {
                 if (plan.threads == 0 || plan.threads > 64) {
                     throw std::invalid_argument("--threads takes 1 to 64");
                 }
+            } else if (const auto image = option_value("--image", argc, argv, i)) {
+                image_path = *image;
+                if (elf_path == SDCARD_ELF_PATH) {
+                    elf_path.clear();
+                }
+            } else if (const auto elf = option_value("--elf", argc, argv, i)) {
+                elf_path = *elf;
+            } else if (const auto only = option_value("--only", argc, argv, i)) {
+                if (*only != "seeks") {
+                    throw std::invalid_argument("--only takes seeks, not '" + *only + "'");
+                }
+                plan.only_seeks = true;
             } else {
                 throw std::invalid_argument(std::string("unknown option '") + argv[i] + "'");
             }
@@ -112,27 +137,33 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "chip_time: %s\nusage: chip_time [--full] [--csv FILE] [--card-timing fast|typical|slow] "
-            "[--interrupts PERIOD_US:LENGTH_US]... [--threads N]\n",
+            "[--interrupts PERIOD_US:LENGTH_US]... [--threads N]\n"
+            "       [--image FILE [--elf FILE]] [--only seeks]\n",
             e.what());
         return 2;
     }
     try {
         const auto started = std::chrono::steady_clock::now();
-        plan.image = emu::EmuCpu::read_image(SDCARD_IMAGE_PATH);
-        const target::StackReport stack = target::compute_stack(target::ElfFile::load(SDCARD_ELF_PATH), 0);
-        std::printf("Image %zu bytes; worst-case stack %u bytes, computed from the image's frames and calls "
-                    "(host services not counted):\n  %s\n\n",
-                    plan.image.size(), stack.worst_case,
-                    stack.unbounded.empty() ? target::describe_chain(stack).c_str()
-                                            : stack.unbounded.c_str());
+        plan.image = emu::EmuCpu::read_image(image_path);
+        std::printf("Image %s, %zu bytes.\n", image_path.c_str(), plan.image.size());
+        if (!elf_path.empty()) {
+            print_stack(elf_path);
+        }
+        if (!plan.only_seeks) {
+            plan.growing = emu::EmuCpu::read_image(SDCARD_GROWING_IMAGE_PATH);
+            std::printf("The rows of command 11 run on the growing image, %zu bytes.\n", plan.growing.size());
+        }
+        std::printf("\n");
         const emu::ClockSettings clock;
         sim::Board board;
         board.set_bus_clock_hz(clock.pbclk_hz());
         // Every SPI clock at the module's fast rate carrying payload.
         const double limit = 1e12 / static_cast<double>(board.byte_ps(SPI2BRG_FAST));
-        bench::print_header({clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6,
-                             clock.flash_wait_states, limit, SPI2BRG_FAST, describe(plan.cards), plan.full,
-                             describe(plan.interrupts)});
+        if (!plan.only_seeks) {
+            bench::print_header({clock.sysclk_hz / 1e6, static_cast<double>(clock.pbclk_hz()) / 1e6,
+                                 clock.flash_wait_states, limit, SPI2BRG_FAST, describe(plan.cards),
+                                 plan.full, describe(plan.interrupts)});
+        }
         std::vector<bench::Row> rows;
         std::vector<bench::Row> byte_counted;
         bench::run_shapes(plan, SHAPES, [&](const bench::Shape&, const bench::ShapeRows& measured) {
@@ -148,6 +179,7 @@ int main(int argc, char** argv) {
             bench::write_csv(csv_path, rows, limit);
         }
         bench::print_byte_counted_figures(byte_counted);
+        bench::print_record_cost(rows);
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("\n(%zu rows and %zu on the byte-counted card in %.0f s on this machine, %u threads)\n",
                     rows.size(), byte_counted.size(), took, plan.threads);

@@ -2,9 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <optional>
-
-#include "seek_baseline.h"
 
 namespace bench {
 namespace {
@@ -39,14 +36,6 @@ std::vector<Shape> shapes_of(const std::vector<Row>& rows) {
     return shapes;
 }
 
-void print_figure(std::optional<double> value, int width, int decimals) {
-    if (value) {
-        std::printf(" %*.*f", width, decimals, *value);
-    } else {
-        std::printf(" %*s", width, "-");
-    }
-}
-
 void print_seek_row(const std::vector<Row>& rows, const Shape& shape, bool fragmented) {
     const Row* sequential = find(rows, shape, Figure::SequentialReads, fragmented);
     const Row* random = find(rows, shape, Figure::RandomReads, fragmented);
@@ -54,15 +43,12 @@ void print_seek_row(const std::vector<Row>& rows, const Shape& shape, bool fragm
     if (!sequential || !random || !fresh) {
         return;
     }
-    const std::optional<SeekFigures> before = seek_baseline(shape.fat, shape.sectors_per_cluster, fragmented);
-    std::printf("%-9s %-11s", volume_name(shape).c_str(), fragmented ? "fragmented" : "contiguous");
-    print_figure(ratio(sequential->tally.bus_bytes, sequential->tally.payload), 9, 3);
-    print_figure(before ? std::optional<double>(before->sequential_bus_per_payload) : std::nullopt, 9, 3);
-    print_figure(ratio(random->tally.bus_bytes, random->tally.calls), 10, 0);
-    print_figure(before ? std::optional<double>(before->random_bus_per_call) : std::nullopt, 10, 0);
-    print_figure(static_cast<double>(fresh->tally.bus_bytes), 10, 0);
-    print_figure(before ? std::optional<double>(before->fresh_write_bus) : std::nullopt, 10, 0);
-    std::printf("\n");
+    std::printf("%-9s %-11s %10.3f %10.0f %10llu %12.0f\n", volume_name(shape).c_str(),
+                fragmented ? "fragmented" : "contiguous",
+                ratio(sequential->tally.bus_bytes, sequential->tally.payload),
+                ratio(random->tally.bus_bytes, random->tally.calls),
+                static_cast<unsigned long long>(fresh->tally.bus_bytes),
+                ratio(random->tally.instructions, random->tally.calls));
 }
 
 void print_seek_figures(const std::vector<Row>& rows) {
@@ -74,45 +60,35 @@ void print_seek_figures(const std::vector<Row>& rows) {
         return;
     }
     std::printf(
-        "\nSeeks (issue 19): bus bytes on the byte-counted card (the card model's delays counted in\n"
-        "bytes clocked: a 2-byte read gap, 4 busy bytes), so that they are the module's own traffic\n"
-        "whatever the card's timing, as they were measured before seeks jumped. \"before\": the same\n"
-        "workloads on the same volumes at commit %s, whose module walked a chain one FAT sector\n"
-        "per cluster. Random reads: %llu calls on the contiguous file, %llu on the fragmented one.\n",
-        SEEK_BASELINE_COMMIT, static_cast<unsigned long long>(random->tally.calls),
+        "\nSeeks (issue 19), on the byte-counted card (the card model's delays counted in bytes clocked:\n"
+        "a 2-byte read gap, 4 busy bytes), so that the bus bytes are the module's own traffic whatever\n"
+        "the card's timing. Random reads: %llu calls on the contiguous file, %llu on the fragmented one.\n",
+        static_cast<unsigned long long>(random->tally.calls),
         static_cast<unsigned long long>(random_fragmented->tally.calls));
-    std::printf("%-21s %19s %21s %21s\n", "", "1 MB, 512-byte reads", "random 100-byte read",
-                "fresh open + write");
-    std::printf("%-21s %19s %21s %21s\n", "", "bus/payload byte", "bus bytes per call",
-                "bus bytes, mount in");
-    std::printf("%-9s %-11s %9s %9s %10s %10s %10s %10s\n", "volume", "file", "now", "before", "now",
-                "before", "now", "before");
+    std::printf("%-21s %10s %10s %10s %12s\n", "", "1 MB read", "random", "fresh open", "random read");
+    std::printf("%-21s %10s %10s %10s %12s\n", "", "bus per", "read: bus", "+ write:", "instructions");
+    std::printf("%-9s %-11s %10s %10s %10s %12s\n", "volume", "file", "payload", "per call", "bus bytes",
+                "per call");
     for (const Shape& shape : shapes) {
         print_seek_row(rows, shape, false);
         print_seek_row(rows, shape, true);
-    }
-    std::printf("\nCPU instructions per random 100-byte read, contiguous file, 64 sectors per cluster:\n");
-    for (const Shape& shape : shapes) {
-        const Row* r = find(rows, shape, Figure::RandomReads, false);
-        const std::optional<SeekFigures> before = seek_baseline(shape.fat, shape.sectors_per_cluster, false);
-        if (shape.sectors_per_cluster != 64 || r == nullptr || !before) {
-            continue;
-        }
-        const double now = ratio(r->tally.instructions, r->tally.calls);
-        std::printf("  %-9s %.0f now, %llu before: %.3f of before\n", volume_name(shape).c_str(), now,
-                    static_cast<unsigned long long>(before->random_instructions_per_call),
-                    now / static_cast<double>(before->random_instructions_per_call));
     }
 }
 
 // A load's reads alone: the load less the "mount and open" row on the same
 // volume, whose set-up and name lookup in the root are the load's own too.
 void print_load_reads(const std::vector<Row>& rows) {
-    std::printf("\nload a 50,000-byte program, byte-counted card, the \"mount and open\" row taken out:\n");
+    bool any = false;
     for (const Shape& shape : shapes_of(rows)) {
         const Row* opened = find(rows, shape, Figure::MountAndOpen, false);
         const Row* load = find(rows, shape, Figure::Load50k, false);
         if (opened != nullptr && load != nullptr) {
+            if (!any) {
+                std::printf(
+                    "\nload a 50,000-byte program, byte-counted card, the \"mount and open\" row taken "
+                    "out:\n");
+                any = true;
+            }
             const uint64_t reads = load->tally.bus_bytes - opened->tally.bus_bytes;
             std::printf("  %-9s %llu bus bytes, %.3f per payload byte\n", volume_name(shape).c_str(),
                         static_cast<unsigned long long>(reads), ratio(reads, load->tally.payload));
@@ -167,6 +143,22 @@ void write_csv(const std::string& path, const std::vector<Row>& rows, double lim
             seconds(t) * 1e3, throughput / 1e3, throughput / limit, ratio(t.instructions, t.bus_bytes),
             ratio(t.shifting_ps, t.time_ps), seconds(t) * 1e3 / static_cast<double>(t.calls), limit / 1e3);
         csv << line;
+    }
+}
+
+void print_record_cost(const std::vector<Row>& rows) {
+    bool any = false;
+    for (const Row& r : rows) {
+        if (r.workload->figure != Figure::GrownRecords) {
+            continue;
+        }
+        if (!any) {
+            std::printf("\nper 20-byte record appended with command 11 (growing image):\n");
+            any = true;
+        }
+        const double calls = static_cast<double>(r.tally.calls ? r.tally.calls : 1);
+        std::printf("  %-9s %-7s %.0f bus bytes, %.2f ms\n", volume_name(r.shape).c_str(), r.card,
+                    static_cast<double>(r.tally.bus_bytes) / calls, seconds(r.tally) * 1e3 / calls);
     }
 }
 

@@ -17,7 +17,8 @@ const Card BYTE_COUNTED{"byte-counted", std::nullopt};
 Row measure(const RunPlan& plan, const testsupport::Volume& volume, const Shape& shape, const Workload& w,
             const Card& card) {
     const auto started = std::chrono::steady_clock::now();
-    TimedRig rig(plan.image, volume.image().string(), card, plan.interrupts);
+    TimedRig rig(w.image == Image::Growing ? plan.growing : plan.image, volume.image().string(), card,
+                 plan.interrupts);
     w.run(rig, plan.full ? w.full : w.short_run);
     rig.check_card();
     return {&w, shape, card.name, rig.tally(),
@@ -36,7 +37,10 @@ ShapeRows run_shape(const RunPlan& plan, const Shape& shape) {
     fill_volume(volume);
     ShapeRows rows;
     for (const Workload& w : workloads()) {
-        for (const Card& card : plan.cards) {
+        if (plan.only_seeks && !is_seek(w)) {
+            continue;
+        }
+        for (const Card& card : plan.only_seeks ? std::vector<Card>{} : plan.cards) {
             rows.table.push_back(measure(plan, volume, shape, w, card));
         }
         if (w.figure != Figure::None) {

@@ -33,11 +33,13 @@ struct ShapeRows {
 };
 
 struct RunPlan {
-    std::vector<uint8_t> image;
+    std::vector<uint8_t> image;   // the standard image
+    std::vector<uint8_t> growing; // the growing image, for the workloads of command 11
     std::vector<Card> cards;
     std::vector<emu::InterruptLoad> interrupts;
     bool full = false;
     unsigned threads = 2;
+    bool only_seeks = false; // the seek workloads alone, on the byte-counted card alone
 };
 
 // Calls `done` with each shape's rows, in the order of `shapes`, as soon as

@@ -70,6 +70,20 @@ void appended_records(TimedRig& rig, int count) {
     }
 }
 
+// Command 11 of the growing image, into a file it has just made: the file
+// grows by a cluster whenever a record crosses into one.
+void grown_records(TimedRig& rig, int count) {
+    rig.setup({MODE_CREATE, sim::counted("GROWN.DAT")});
+    for (int i = 0; i < count; ++i) {
+        char record[21];
+        std::snprintf(record, sizeof record, "RECORD %05u ABCDEF\n", static_cast<unsigned>(i) % 100000u);
+        const sim::Returned r = rig.measure({MODE_APPEND, sim::counted(record), 0, 20}, 20);
+        if (r.p2 != 20 * i) {
+            throw std::runtime_error("record " + std::to_string(i) + " went to " + std::to_string(r.p2));
+        }
+    }
+}
+
 // Spread evenly over the file, whatever their number.
 void unaligned_writes(TimedRig& rig, int count) {
     open(rig, "WRITE.BIN");
@@ -156,6 +170,8 @@ const std::vector<Workload>& workloads() {
         {"random 100-byte string reads", 1000, 1000,
          [](TimedRig& rig, int count) { random_reads(rig, CONTIGUOUS, count); }, Figure::RandomReads},
         {"appended 20-byte records (position -1)", 2000, 200, appended_records},
+        {"20-byte records grown by command 11", 2000, 2000, grown_records, Figure::GrownRecords, false,
+         Image::Growing},
         {"unaligned 10-byte writes over 1 MB", 200, 8, unaligned_writes},
         {"listing 200 entries", 202, 202, listing},
         {"save a 40 KB program", 1, 1, save_program},
@@ -173,6 +189,11 @@ const std::vector<Workload>& workloads() {
          [](TimedRig& rig, int) { fresh_write_near_end(rig, FRAGMENTED); }, Figure::FreshWrite, true},
     };
     return table;
+}
+
+bool is_seek(const Workload& w) {
+    return w.figure == Figure::SequentialReads || w.figure == Figure::RandomReads ||
+           w.figure == Figure::FreshWrite;
 }
 
 } // namespace bench

@@ -12,7 +12,10 @@
 namespace bench {
 
 // What the figures printed below chip_time's table read a row as.
-enum class Figure { None, MountAndOpen, SequentialReads, RandomReads, FreshWrite, Load50k };
+enum class Figure { None, MountAndOpen, SequentialReads, RandomReads, FreshWrite, Load50k, GrownRecords };
+
+// The chip image a workload runs on.
+enum class Image { Standard, Growing };
 
 struct Workload {
     const char* name;
@@ -21,11 +24,15 @@ struct Workload {
     void (*run)(TimedRig& rig, int repetitions);
     Figure figure = Figure::None;
     bool fragmented = false; // on the file whose clusters alternate with another's
+    Image image = Image::Standard;
 };
 
 // Puts on a freshly formatted volume every file the workloads use.
 void fill_volume(const testsupport::Volume& volume);
 
 const std::vector<Workload>& workloads();
+
+// Whether the row is one of the seek figures (issue 19).
+bool is_seek(const Workload& w);
 
 } // namespace bench

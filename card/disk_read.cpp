@@ -31,9 +31,8 @@ bool wait_data_token() {
 // `count` it also counts the little-endian words of that width, from
 // `offset` on, that follow the kept ones in the sector and go on counting up
 // by one from the last kept word. Returns 0 when a byte arrived changed, else
-// that count + 1. A leaf of its own: disk_readp's frame, under the deepest
-// chain of calls, keeps none of its working values.
-[[gnu::noinline]] uint32_t receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
+// that count + 1.
+uint32_t receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
     uint32_t width = count >> READ_RUN_SHIFT;
     count &= (1u << READ_RUN_SHIFT) - 1;
     uint32_t crc = 0;

@@ -3,22 +3,12 @@
 
 #include <stdint.h>
 
+#include "file_step.h"
+#include "host.h"
 #include "state.h"
-
-// Longest name the 16-byte name buffer holds with its length byte and terminator.
-constexpr uint32_t FN_MAX_NAME = 14;
 
 // Length byte of a call that names nothing: above FN_MAX_NAME, so no name fits.
 constexpr uint8_t NO_NAME = 0xFF;
-
-// Name buffer of one call: the caller's length byte, up to 14 characters,
-// terminator. A name longer than FN_MAX_NAME keeps its length byte only: the
-// byte tells whether the name fits, so the buffer needs no flag beside it.
-struct NameBuffer {
-    uint8_t fn[16];
-    bool fits() const { return fn[0] <= FN_MAX_NAME; }
-    const char* path() const { return reinterpret_cast<const char*>(fn + 1); }
-};
 
 // Copies the counted string at p1 into the name buffer without ever writing past it.
 void build_name(NameBuffer& name, const uint8_t* p1);
@@ -40,8 +30,17 @@ const uint8_t* data_of(const uint8_t* p1, int32_t count);
 // end), keeping every byte outside them, and finishes the last sector. With
 // `repeat` the 512 bytes at `s` go into every sector (to fill with zeros).
 void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count, bool repeat);
-uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count);
-uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count);
+uint32_t move_reported(FATFS* fs, uint8_t* p, uint32_t count, Transfer direction);
+inline uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count) {
+    return move_reported(fs, to, count, Transfer::Read);
+}
+inline uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count) {
+    // The bytes are only read: the shared loop takes one pointer type for both directions.
+    return move_reported(fs, const_cast<uint8_t*>(from), count, Transfer::Write);
+}
+
+// The 512 bytes a growing file's FAT and directory sectors pass through.
+inline uint8_t* lent_block() { return host_alloc(512); }
 
 void mode_set_cs(const uint8_t* p1);
 // The open file's pointer (p2) and size (p3), -1 for both when no file is
@@ -50,7 +49,12 @@ void mode_set_cs(const uint8_t* p1);
 // 32-bit integer).
 void mode_status(const STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
 void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* p4);
-void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3);
+// Writes in place (MODE_WRITE), and where files grow, appends (MODE_APPEND)
+// and sets the size (MODE_SET_SIZE, *p2 bytes; bytes the file gains read as
+// zero). The three end in the image's one call of write_span: inlined into
+// the entry point, whose frame then carries its loop, it adds no frame to
+// the deepest chain of calls under a write.
+void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t command);
 void mode_opendir(STATE_BLOCK* sb, const NameBuffer& name);
 void mode_readdir(STATE_BLOCK* sb, uint8_t* p1);
 // Load and save work on the file that the entry point has opened after the bus set-up.
@@ -63,9 +67,5 @@ void mode_save(STATE_BLOCK* sb);
 void open_or_create(STATE_BLOCK* sb, const NameBuffer& name, bool commit);
 // Removes the named file: never a directory or a read-only file.
 void delete_named(STATE_BLOCK* sb, const NameBuffer& name);
-// The open file becomes *p2 bytes long; bytes it gains read as zero.
-void mode_set_size(STATE_BLOCK* sb, const int32_t* p2);
-// The data goes at the open file's end, which *p2 receives.
-void mode_append(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, const int32_t* p3);
 // Writes a save's text at the file pointer, the file growing as it needs.
 void save_growing(FATFS* fs, const uint8_t* text, uint32_t count, uint8_t* block);

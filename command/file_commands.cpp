@@ -2,6 +2,7 @@
 // buffers from 256 on, and writes at any position turned into whole-sector
 // writes that keep every byte outside the data.
 #include "commands.h"
+#include "errstring.h"
 #include "host.h"
 
 namespace {
@@ -32,28 +33,74 @@ void mode_read(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t* 
     *p4 = static_cast<int32_t>(j);
 }
 
-void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3) {
+void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t command) {
     FATFS* const fs = &sb->FatFs;
-    if (*p3 < 0) {
-        return; // refused: a negative count would write past the caller's data
+    const bool resize = IMAGE_GROWS && command == MODE_SET_SIZE;
+    if ((resize ? *p2 : *p3) < 0) {
+        return; // refused, as a negative count is: it would write past the caller's data
     }
-    if (*p2 < 0) {
-        *p2 = sb->append_pos;
-    }
+    const uint32_t old = fs->fsize;
+    const uint32_t fptr = fs->fptr;
+    const uint8_t* s = data_of(p1, *p3);
     uint32_t count = static_cast<uint32_t>(*p3);
-    sb->append_pos = static_cast<int32_t>(static_cast<uint32_t>(sb->append_pos) + count);
-    const uint32_t pos = static_cast<uint32_t>(*p2);
-    if ((fs->flag & FLAG_OPEN) != 0) {
-        // The seek would clip such a position to the file's end and the write
-        // would then land earlier in the file than asked for.
-        if (pos >= fs->fsize) {
-            return;
+    uint32_t pos = old;
+    // Lent where the file grows: its FAT and entry sectors pass through it.
+    uint8_t* block = nullptr;
+    if (IMAGE_GROWS && command == MODE_APPEND) {
+        // The data goes at the file's end, which *p2 receives.
+        if (count > ~old) {
+            count = ~old; // no file grows past 4 GiB less one byte
         }
-        if (count > fs->fsize - pos) {
-            count = fs->fsize - pos;
+        *p2 = static_cast<int32_t>(old);
+        block = lent_block();
+    } else if (resize) {
+        // The file becomes *p2 bytes long, and bytes it gains read as zero,
+        // whatever the card held there.
+        const uint32_t size = static_cast<uint32_t>(*p2);
+        block = lent_block();
+        count = 0;
+        if (size < old || (fs->flag & FLAG_OPEN) == 0) {
+            errstring(pf_shrink(fs, size, block));
+        } else if (size > old) {
+            uint8_t* const zeros = lent_block();
+            mem_set(zeros, 0, SECTOR_SIZE);
+            s = zeros;
+            count = size - old;
+        }
+    } else {
+        if (*p2 < 0) {
+            *p2 = sb->append_pos;
+        }
+        sb->append_pos = static_cast<int32_t>(static_cast<uint32_t>(sb->append_pos) + count);
+        pos = static_cast<uint32_t>(*p2);
+        if ((fs->flag & FLAG_OPEN) != 0) {
+            // The seek would clip such a position to the file's end and the write
+            // would then land earlier in the file than asked for.
+            if (pos >= fs->fsize) {
+                return;
+            }
+            if (count > fs->fsize - pos) {
+                count = fs->fsize - pos;
+            }
         }
     }
-    write_span(fs, pos, data_of(p1, *p3), count, false);
+    if (!resize || count != 0) {
+        // A file grows first, and its entry gets the new size last.
+        FRESULT res = FR_OK;
+        if (block != nullptr) {
+            res = pf_grow(fs, pos + count, block);
+            errstring(res);
+        }
+        if (res == FR_OK) {
+            write_span(fs, pos, s, count, resize);
+            if (block != nullptr) {
+                errstring(pf_commit(fs, block));
+            }
+        }
+    }
+    if (resize) {
+        seek_reported(fs, fptr); // where it stood, or at the new end
+    }
 }
 
 const uint8_t* data_of(const uint8_t* p1, int32_t count) { return count < STRING_FORM_LIMIT ? p1 + 1 : p1; }

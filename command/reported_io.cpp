@@ -6,14 +6,8 @@
 
 [[gnu::noinline]] void seek_reported(FATFS* fs, uint32_t pos) { errstring(pf_lseek(fs, pos)); }
 
-[[gnu::noinline]] uint32_t read_reported(FATFS* fs, uint8_t* to, uint32_t count) {
-    uint32_t done = 0;
-    errstring(pf_read(fs, to, count, &done));
-    return done;
-}
-
-[[gnu::noinline]] uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count) {
-    uint32_t done = 0;
-    errstring(pf_write(fs, from, count, &done));
-    return done;
+// Reads and writes share one call: the direction is a register argument.
+[[gnu::noinline]] uint32_t move_reported(FATFS* fs, uint8_t* p, uint32_t count, Transfer direction) {
+    errstring(transfer(fs, p, count, direction));
+    return scratch_of(fs)->moved;
 }

@@ -123,10 +123,11 @@ uint32_t cluster_at(FATFS* fs, uint32_t index) {
     return clst * fs->csize + fs->database;
 }
 
-uint32_t get_clust(FATFS* fs, const uint8_t* dir) {
-    uint32_t clst = ld_word(dir + DIR_CLUST_LO);
+uint32_t get_clust(FATFS* fs) {
+    const uint8_t* const dir = scratch_of(fs)->found.entry;
+    uint32_t clst = ld_aligned_word(dir + DIR_CLUST_LO);
     if (fs->fs_type == FS_FAT32) {
-        clst |= static_cast<uint32_t>(ld_word(dir + DIR_CLUST_HI)) << 16;
+        clst |= static_cast<uint32_t>(ld_aligned_word(dir + DIR_CLUST_HI)) << 16;
     }
     return clst;
 }

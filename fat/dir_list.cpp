@@ -1,13 +1,12 @@
 // Listing a directory one entry per call.
 #include "dir_entry.h"
 
-// A call of its own for the same reason as pf_open: its working values stay out of main's frame.
-__attribute__((noinline)) FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path) {
+FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path) {
     if (!fs || fs->fs_type == FS_NONE) {
         return FR_NOT_ENABLED;
     }
     const uint8_t* const dir = scratch_of(fs)->found.entry;
-    const FRESULT res = follow_path(fs, dj, scratch_of(fs)->found.entry, path);
+    const FRESULT res = follow_path(fs, dj, path);
     if (res != FR_OK) {
         return res;
     }
@@ -15,7 +14,7 @@ __attribute__((noinline)) FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* pat
         if (!(dir[DIR_ATTR] & ATTR_DIR)) {
             return FR_NO_FILE;
         }
-        dj->sclust = get_clust(fs, dir);
+        dj->sclust = get_clust(fs);
     }
     return dir_rewind(fs, dj);
 }
@@ -60,9 +59,9 @@ void get_fileinfo(DIR* dj, const uint8_t* dir, FILINFO* fno) {
             }
         }
         fno->fattrib = dir[DIR_ATTR];
-        fno->fsize = ld_dword(dir + DIR_FILE_SIZE);
-        fno->fdate = ld_word(dir + DIR_WRT_DATE);
-        fno->ftime = ld_word(dir + DIR_WRT_TIME);
+        fno->fsize = ld_aligned_dword(dir + DIR_FILE_SIZE);
+        fno->fdate = ld_aligned_word(dir + DIR_WRT_DATE);
+        fno->ftime = ld_aligned_word(dir + DIR_WRT_TIME);
     }
     *p = 0;
 }

@@ -4,9 +4,7 @@
 #include "file_step.h"
 #include "pff.h"
 
-// A call of its own on the chip: folded into the entry point, its working
-// values would lie in main's frame under every command's deepest call.
-__attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
+FRESULT pf_open(FATFS* fs, const char* path) {
     if (!fs) {
         return FR_NOT_ENABLED;
     }
@@ -16,14 +14,14 @@ __attribute__((noinline)) FRESULT pf_open(FATFS* fs, const char* path) {
     }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const dir = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
+    const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
     if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    open_file(fs, get_clust(fs, dir), ld_dword(dir + DIR_FILE_SIZE));
+    open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
     return FR_OK;
 }
 
@@ -49,7 +47,13 @@ void forget_chain(FATFS* fs) {
 }
 
 FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
-    return transfer(fs, static_cast<uint8_t*>(buff), btr, br, Transfer::Read);
+    *br = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(buff), btr, Transfer::Read);
+    *br = scratch_of(fs)->moved;
+    return res;
 }
 
 FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
@@ -69,13 +73,10 @@ FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
     // curr_clust holds byte ofs - 1, whose cluster is found from what is
     // known of the chain; dsect the sector of byte ofs, in the same cluster
     // whenever it is used (ofs inside a sector).
-    const uint32_t clst = cluster_at(fs, (ofs - 1) / SECTOR_SIZE / fs->csize);
-    const uint32_t sect = clust2sect(fs, clst);
-    if (clst < 2 || sect == 0) {
+    if (!locate(fs, cluster_at(fs, (ofs - 1) / SECTOR_SIZE / fs->csize),
+                (ofs / SECTOR_SIZE) & (fs->csize - 1u))) {
         fs->flag = 0;
         return FR_DISK_ERR;
     }
-    fs->curr_clust = clst;
-    fs->dsect = sect + ((ofs / SECTOR_SIZE) & (fs->csize - 1u));
     return FR_OK;
 }

@@ -12,35 +12,33 @@ FRESULT fail(FATFS* fs) {
     return FR_DISK_ERR;
 }
 
-// Called when fptr begins a sector: moves curr_clust on at a cluster start
-// (unless the caller stands at a sector whose cluster is already current) and
-// sets dsect. Returns false, leaving the file as it was, when the chain is broken.
-bool enter_sector(FATFS* fs, bool cluster_known) {
-    const uint8_t cs = static_cast<uint8_t>((fs->fptr / SECTOR_SIZE) & (fs->csize - 1u));
-    if (cs == 0 && !cluster_known) {
-        const uint32_t clst = cluster_at(fs, fs->fptr / SECTOR_SIZE / fs->csize);
-        if (clst < 2) {
-            return false;
-        }
-        fs->curr_clust = clst;
-    }
-    // An end-of-chain value taken above fails here.
-    const uint32_t sect = clust2sect(fs, fs->curr_clust);
-    if (sect == 0) {
-        return false;
-    }
-    fs->dsect = sect + cs;
-    return true;
+// Called when fptr begins a sector: its cluster and sector become current.
+// Inside a cluster that is curr_clust. At a cluster's start it is looked up;
+// the cluster the file stands in is always on the line cluster_at knows last,
+// so a write that restarts at the head of its sector reads nothing there.
+bool enter_sector(FATFS* fs) {
+    const uint32_t sector = fs->fptr / SECTOR_SIZE;
+    const uint32_t cs = sector & (fs->csize - 1u);
+    return locate(fs, cs == 0 ? cluster_at(fs, sector / fs->csize) : fs->curr_clust, cs);
 }
 
 } // namespace
 
-[[gnu::noinline]] FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, uint32_t* done, Transfer direction) {
-    const bool writing = direction == Transfer::Write;
-    *done = 0;
-    if (!fs) {
-        return FR_NOT_ENABLED;
+bool locate(FATFS* fs, uint32_t clst, uint32_t cs) {
+    // A broken chain (below 2) or an end-of-chain value fails here.
+    const uint32_t sect = clust2sect(fs, clst);
+    if (sect == 0) {
+        return false;
     }
+    fs->curr_clust = clst;
+    fs->dsect = sect + cs;
+    return true;
+}
+
+FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction) {
+    const bool writing = direction == Transfer::Write;
+    uint32_t* const done = &scratch_of(fs)->moved;
+    *done = 0;
     if (!(fs->flag & FLAG_OPEN)) {
         return FR_NOT_OPENED;
     }
@@ -60,11 +58,9 @@ bool enter_sector(FATFS* fs, bool cluster_known) {
     }
 
     // Without a sector in progress, writing starts at the head of the sector
-    // holding fptr; that sector lies in curr_clust, so its cluster is known.
-    bool cluster_known = false;
-    if (writing && !(fs->flag & FLAG_WRITING) && fs->fptr % SECTOR_SIZE != 0) {
+    // holding fptr.
+    if (writing && !(fs->flag & FLAG_WRITING)) {
         fs->fptr &= ~(SECTOR_SIZE - 1);
-        cluster_known = true;
     }
     const uint32_t remain = fs->fsize - fs->fptr;
     if (n > remain) {
@@ -73,14 +69,13 @@ bool enter_sector(FATFS* fs, bool cluster_known) {
     while (n) {
         const uint32_t ofs = fs->fptr % SECTOR_SIZE;
         if (ofs == 0) {
-            if (!enter_sector(fs, cluster_known) || (writing && disk_writep(nullptr, fs->dsect) != RES_OK)) {
+            if (!enter_sector(fs) || (writing && disk_writep(nullptr, fs->dsect) != RES_OK)) {
                 return fail(fs);
             }
             if (writing) {
                 fs->flag |= FLAG_WRITING;
             }
         }
-        cluster_known = false;
         uint32_t cnt = SECTOR_SIZE - ofs;
         if (cnt > n) {
             cnt = n;

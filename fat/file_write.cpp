@@ -3,6 +3,12 @@
 #include "pff.h"
 
 FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw) {
+    *bw = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
     // The bytes are only read: the shared loop takes one pointer type for both directions.
-    return transfer(fs, static_cast<uint8_t*>(const_cast<void*>(buff)), btw, bw, Transfer::Write);
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(const_cast<void*>(buff)), btw, Transfer::Write);
+    *bw = scratch_of(fs)->moved;
+    return res;
 }

@@ -28,47 +28,42 @@ constexpr uint32_t FSINFO_STRUCT = 0x61417272;
 constexpr uint32_t FSINFO_STRUCT_AT = 484;
 constexpr uint32_t FSINFO_FREE_AT = 488;
 
-bool read_sector(uint32_t sector, uint8_t* block) {
-    return disk_readp(block, sector, 0, SECTOR_SIZE) == RES_OK;
-}
+// The card's result, RES_OK when the sector is in the block. A tail call
+// with no frame of its own: it stands under the FAT window's deepest calls.
+uint32_t read_sector(uint32_t sector, uint8_t* block) { return disk_readp(block, sector, 0, SECTOR_SIZE); }
 
-// One sector of the FAT at a time in the lent block. An entry is 3, 4 or 8
-// nibbles (FAT12, FAT16, FAT32) at nibble `cluster x that` of the FAT, so one
-// rule reads and writes all three, an entry split over two sectors too.
-// FAT32's top nibble is reserved: it is neither read nor written.
-struct FatWindow {
-    FATFS* fs;
-    uint8_t* block;
-    uint32_t sector;    // of the FAT, from its start; NO_SECTOR while none is in the block
-    int32_t free_delta; // clusters given back less clusters taken
-    bool dirty;
-    bool failed; // a read or write of the card failed: nothing more is written
-};
-
+// One sector of the FAT at a time in the lent block, through the window in
+// the working space (FatWindow). An entry is 3, 4 or 8 nibbles (FAT12, FAT16,
+// FAT32) at nibble `cluster x that` of the FAT, so one rule reads and writes
+// all three, an entry split over two sectors too. FAT32's top nibble is
+// reserved: it is neither read nor written.
 constexpr uint32_t NO_SECTOR = ~0u;
 
+FatWindow& window_of(FATFS* fs) { return scratch_of(fs)->window; }
+
 // The FAT sector in the block goes out to every copy of the FAT; `sector` comes in.
-void move_window(FatWindow& w, uint32_t sector) {
-    FATFS* const fs = w.fs;
+void move_window(FATFS* fs, uint32_t sector) {
+    FatWindow& w = window_of(fs);
     for (uint32_t copy = 0; w.dirty && !w.failed && copy < fs->n_fats; copy++) {
         w.failed = disk_write_sector(fs->fatbase + copy * fs->fat_size + w.sector, w.block) != RES_OK;
     }
     w.dirty = false;
     w.sector = sector;
     if (sector != NO_SECTOR) {
-        w.failed |= !read_sector(fs->fatbase + sector, w.block);
+        w.failed |= read_sector(fs->fatbase + sector, w.block) != RES_OK;
     }
 }
 
 // The entry of `clst` as it was; with `set`, it then holds `value`.
-uint32_t fat_entry(FatWindow& w, uint32_t clst, uint32_t value = 0, bool set = false) {
-    const uint32_t type = w.fs->fs_type;
+uint32_t fat_entry(FATFS* fs, uint32_t clst, uint32_t value = 0, bool set = false) {
+    FatWindow& w = window_of(fs);
+    const uint32_t type = fs->fs_type;
     const uint32_t apart = type == FS_FAT32 ? 8 : type + 2;
     uint32_t old = 0;
     for (uint32_t k = 0; k < (type == FS_FAT32 ? 7 : apart); k++) {
         const uint32_t n = clst * apart + k;
         if (n / (2 * SECTOR_SIZE) != w.sector) {
-            move_window(w, n / (2 * SECTOR_SIZE));
+            move_window(fs, n / (2 * SECTOR_SIZE));
         }
         uint8_t* const b = w.block + n / 2 % SECTOR_SIZE;
         const uint32_t shift = n % 2 * 4;
@@ -85,8 +80,9 @@ uint32_t fat_entry(FatWindow& w, uint32_t clst, uint32_t value = 0, bool set = f
 // of them when there is a free one that long, else the first ones free. Links
 // them into a chain that ends as a FAT chain does and returns its first
 // cluster; 0, with nothing changed, when the card has fewer free clusters.
-uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
-    const uint32_t n_fatent = w.fs->n_fatent;
+uint32_t allocate(FATFS* fs, uint32_t hint, uint32_t need) {
+    FatWindow& w = window_of(fs);
+    const uint32_t n_fatent = fs->n_fatent;
     uint32_t start = hint;
     uint32_t line = 0;
     uint32_t free = 0;
@@ -96,7 +92,7 @@ uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
             clst = 2;
             line = 0; // the FAT's last cluster and its first are no line
         }
-        if (fat_entry(w, clst) != 0) {
+        if (fat_entry(fs, clst) != 0) {
             line = 0;
         } else if (free++, line++ == 0) {
             start = clst;
@@ -115,13 +111,13 @@ uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
         if (clst >= n_fatent) {
             clst = 2;
         }
-        if (fat_entry(w, clst) == 0) {
+        if (fat_entry(fs, clst) == 0) {
             if (prev != 0) {
-                fat_entry(w, prev, clst, true);
+                fat_entry(fs, prev, clst, true);
             } else {
                 first = clst;
             }
-            fat_entry(w, clst, FAT_END, true);
+            fat_entry(fs, clst, FAT_END, true);
             prev = clst;
             need--;
             w.free_delta--;
@@ -132,26 +128,28 @@ uint32_t allocate(FatWindow& w, uint32_t hint, uint32_t need) {
 
 // Gives back the chain from `clst` on. A chain that loops ends at its first
 // entry given back already, which reads free.
-void release(FatWindow& w, uint32_t clst) {
-    while (clst >= 2 && clst < w.fs->n_fatent && !w.failed) {
-        clst = fat_entry(w, clst, 0, true);
+void release(FATFS* fs, uint32_t clst) {
+    FatWindow& w = window_of(fs);
+    while (clst >= 2 && clst < fs->n_fatent && !w.failed) {
+        clst = fat_entry(fs, clst, 0, true);
         w.free_delta++;
     }
 }
 
-FatWindow open_window(FATFS* fs, uint8_t* block) { return {fs, block, NO_SECTOR, 0, false, false}; }
+void open_window(FATFS* fs, uint8_t* block) { window_of(fs) = {block, NO_SECTOR, 0, false, false}; }
 
 // The FAT sector in the block goes out, then FAT32's FSInfo learns how the
 // free count changed (unless no tool keeps it: unknown) and that its next
 // free cluster is unknown.
-bool close_window(FatWindow& w) {
-    move_window(w, NO_SECTOR);
-    const uint32_t sector = w.fs->fsinfo;
+bool close_window(FATFS* fs) {
+    const FatWindow& w = window_of(fs);
+    move_window(fs, NO_SECTOR);
+    const uint32_t sector = fs->fsinfo;
     if (w.failed || sector == 0 || w.free_delta == 0) {
         return !w.failed;
     }
     uint8_t* const block = w.block;
-    if (!read_sector(sector, block)) {
+    if (read_sector(sector, block) != RES_OK) {
         return false;
     }
     unaligned_u32* const counts = reinterpret_cast<unaligned_u32*>(block + FSINFO_FREE_AT);
@@ -211,7 +209,7 @@ void stamp(uint8_t* e) {
 
 // Marks the entries of `sector` from slot `first` to slot `last` deleted.
 bool delete_entries(uint32_t sector, uint32_t first, uint32_t last, uint8_t* block) {
-    if (!read_sector(sector, block)) {
+    if (read_sector(sector, block) != RES_OK) {
         return false;
     }
     for (uint32_t i = first; i <= last; i++) {
@@ -234,12 +232,12 @@ FRESULT pf_make(FATFS* fs, const char* path) {
     }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const dir = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
+    const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res == FR_OK) {
         if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
             return FR_DENIED; // the root or a directory
         }
-        open_file(fs, get_clust(fs, dir), ld_dword(dir + DIR_FILE_SIZE));
+        open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
         return FR_OK;
     }
     // Only a last segment that names nothing is made; a missing directory
@@ -263,7 +261,7 @@ FRESULT pf_commit(FATFS* fs, uint8_t* block) {
     if (!(fs->flag & FLAG_OPEN)) {
         return FR_NOT_OPENED;
     }
-    if (!read_sector(fs->dir_sect, block)) {
+    if (read_sector(fs->dir_sect, block) != RES_OK) {
         return FR_DISK_ERR;
     }
     uint8_t* const e = block + fs->dir_index * DIR_ENTRY_SIZE;
@@ -307,17 +305,17 @@ FRESULT pf_grow(FATFS* fs, uint32_t size, uint8_t* block) {
             fs->flag = 0;
             return FR_DISK_ERR;
         }
-        FatWindow w = open_window(fs, block);
-        const uint32_t first = allocate(w, last + 1 < 2 ? 2 : last + 1, want - have);
+        open_window(fs, block);
+        const uint32_t first = allocate(fs, last + 1 < 2 ? 2 : last + 1, want - have);
         if (first == 0) {
-            return w.failed ? FR_DISK_ERR : FR_CARD_FULL;
+            return window_of(fs).failed ? FR_DISK_ERR : FR_CARD_FULL;
         }
         if (last != 0) {
-            fat_entry(w, last, first, true);
+            fat_entry(fs, last, first, true);
         } else {
             fs->org_clust = first;
         }
-        if (!close_window(w)) {
+        if (!close_window(fs)) {
             fs->flag = 0;
             return FR_DISK_ERR;
         }
@@ -348,16 +346,16 @@ FRESULT pf_shrink(FATFS* fs, uint32_t size, uint8_t* block) {
     if (res != FR_OK) {
         return res;
     }
-    FatWindow w = open_window(fs, block);
+    open_window(fs, block);
     if (last != 0) {
-        rest = fat_entry(w, last);
+        rest = fat_entry(fs, last);
         if (rest >= 2 && rest < fs->n_fatent) {
-            fat_entry(w, last, FAT_END, true);
+            fat_entry(fs, last, FAT_END, true);
         }
     }
-    release(w, rest);
+    release(fs, rest);
     forget_chain(fs);
-    if (!close_window(w)) {
+    if (!close_window(fs)) {
         fs->flag = 0;
         return FR_DISK_ERR;
     }
@@ -371,7 +369,7 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
     }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const dir = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, scratch->found.entry, path);
+    const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
@@ -381,7 +379,7 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
     if (dir[DIR_ATTR] & (ATTR_DIR | ATTR_READ_ONLY)) {
         return FR_DENIED;
     }
-    const uint32_t first = get_clust(fs, dir);
+    const uint32_t first = get_clust(fs);
     // The entry goes first, with the long-name entries in its sector, then
     // those in the sector before; its clusters are lost until given back.
     const DIR* const walk = &scratch->walk;
@@ -395,9 +393,9 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
         (lfn_before && !delete_entries(walk->lfn_sect, lfn_first, ENTRIES_PER_SECTOR - 1, block))) {
         return FR_DISK_ERR;
     }
-    FatWindow w = open_window(fs, block);
-    release(w, first);
-    return close_window(w) ? FR_OK : FR_DISK_ERR;
+    open_window(fs, block);
+    release(fs, first);
+    return close_window(fs) ? FR_OK : FR_DISK_ERR;
 }
 
 #endif

@@ -13,21 +13,23 @@ constexpr uint32_t MBR_FIRST_ENTRY = 446;
 constexpr uint32_t PTE_TYPE = 4;
 constexpr uint32_t PTE_START = 8;
 
-// The BIOS parameter block is read as one piece from sector offset 13;
-// these offsets are relative to that piece.
-constexpr uint32_t BPB_OFFSET = 13;
-constexpr uint32_t BPB_SIZE = 36;
-constexpr uint32_t BPB_SEC_PER_CLUS = 0; // 13
-constexpr uint32_t BPB_RSVD_SEC_CNT = 1; // 14
-constexpr uint32_t BPB_NUM_FATS = 3;     // 16
-constexpr uint32_t BPB_ROOT_ENT_CNT = 4; // 17
-constexpr uint32_t BPB_TOT_SEC16 = 6;    // 19
-constexpr uint32_t BPB_FAT_SZ16 = 9;     // 22
-constexpr uint32_t BPB_TOT_SEC32 = 19;   // 32
-constexpr uint32_t BPB_FAT_SZ32 = 23;    // 36
-constexpr uint32_t BPB_ROOT_CLUS = 31;   // 44
+// The BIOS parameter block is read as one piece from sector offset 12 into
+// the word-aligned working space, so that each field keeps the alignment it
+// has in the sector and the aligned ones load in one instruction; these
+// offsets are relative to that piece.
+constexpr uint32_t BPB_OFFSET = 12;
+constexpr uint32_t BPB_SIZE = 37;
+constexpr uint32_t BPB_SEC_PER_CLUS = 1; // 13
+constexpr uint32_t BPB_RSVD_SEC_CNT = 2; // 14
+constexpr uint32_t BPB_NUM_FATS = 4;     // 16
+constexpr uint32_t BPB_ROOT_ENT_CNT = 5; // 17, unaligned
+constexpr uint32_t BPB_TOT_SEC16 = 7;    // 19, unaligned
+constexpr uint32_t BPB_FAT_SZ16 = 10;    // 22
+constexpr uint32_t BPB_TOT_SEC32 = 20;   // 32
+constexpr uint32_t BPB_FAT_SZ32 = 24;    // 36
+constexpr uint32_t BPB_ROOT_CLUS = 32;   // 44
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
-constexpr uint32_t BPB_FSINFO = 35; // 48: its low byte, all that a volume ever needs
+constexpr uint32_t BPB_FSINFO = 36; // 48: its low byte, all that a volume ever needs
 #endif
 
 // check_fs classes.
@@ -36,7 +38,8 @@ constexpr uint8_t FS_OTHER_BOOT = 1;
 constexpr uint8_t FS_NO_SIGNATURE = 2;
 constexpr uint8_t FS_READ_FAILED = 3;
 
-bool is_fa(const uint8_t* b) { return b[0] == 'F' && b[1] == 'A'; }
+// "FA", the start of "FAT" in a boot record's file-system type field.
+constexpr uint16_t FSTYPE_FA = 'F' | 'A' << 8;
 
 } // namespace
 
@@ -44,22 +47,20 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect) {
     if (disk_readp(buf, sect, BS_SIGNATURE, 2) != RES_OK) {
         return FS_READ_FAILED;
     }
-    if (ld_word(buf) != 0xAA55) {
+    if (ld_aligned_word(buf) != 0xAA55) {
         return FS_NO_SIGNATURE;
     }
-    // A failed read of the first marker is not a verdict: the other may still answer.
-    if (disk_readp(buf, sect, BS_FSTYPE_FAT16, 2) == RES_OK && is_fa(buf)) {
-        return FS_BOOT;
+    // The FAT12/16 marker, then the FAT32 one. A failed read of the first is
+    // not a verdict: the other may still answer.
+    for (uint32_t at = BS_FSTYPE_FAT16; at <= BS_FSTYPE_FAT32; at += BS_FSTYPE_FAT32 - BS_FSTYPE_FAT16) {
+        if (disk_readp(buf, sect, at, 2) == RES_OK && ld_aligned_word(buf) == FSTYPE_FA) {
+            return FS_BOOT;
+        }
     }
-    if (disk_readp(buf, sect, BS_FSTYPE_FAT32, 2) != RES_OK) {
-        return FS_OTHER_BOOT;
-    }
-    return is_fa(buf) ? FS_BOOT : FS_OTHER_BOOT;
+    return FS_OTHER_BOOT;
 }
 
-// Kept a call of its own on the chip: folded into the entry point, its
-// buffer would lie in main's frame, under the deepest call of every command.
-__attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
+FRESULT pf_mount(FATFS* fs) {
     uint8_t* const buf = scratch_of(fs)->bpb;
     static_assert(sizeof(FatScratch::bpb) == BPB_SIZE);
     uint32_t bsect = 0;
@@ -80,7 +81,7 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
         if (buf[PTE_TYPE] == 0) {
             return FR_NO_FILESYSTEM;
         }
-        bsect = ld_dword(buf + PTE_START);
+        bsect = ld_aligned_dword(buf + PTE_START);
         fmt = check_fs(buf, bsect);
     }
     if (fmt == FS_READ_FAILED) {
@@ -99,14 +100,14 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
         return FR_NO_FILESYSTEM;
     }
     // Only a FAT32 boot record leaves the 16-bit FAT size 0.
-    const bool fat32 = ld_word(buf + BPB_FAT_SZ16) == 0;
-    const uint32_t fatsz = fat32 ? ld_dword(buf + BPB_FAT_SZ32) : ld_word(buf + BPB_FAT_SZ16);
+    const bool fat32 = ld_aligned_word(buf + BPB_FAT_SZ16) == 0;
+    const uint32_t fatsz = fat32 ? ld_aligned_dword(buf + BPB_FAT_SZ32) : ld_aligned_word(buf + BPB_FAT_SZ16);
     const uint32_t nfats = buf[BPB_NUM_FATS];
     uint32_t tsect = ld_word(buf + BPB_TOT_SEC16);
     if (tsect == 0) {
-        tsect = ld_dword(buf + BPB_TOT_SEC32);
+        tsect = ld_aligned_dword(buf + BPB_TOT_SEC32);
     }
-    const uint32_t rsvd = ld_word(buf + BPB_RSVD_SEC_CNT);
+    const uint32_t rsvd = ld_aligned_word(buf + BPB_RSVD_SEC_CNT);
     // The boot record itself is the first reserved sector: a FAT at the
     // volume's first sector would be read, and grown, over it.
     if (rsvd == 0) {
@@ -157,7 +158,7 @@ __attribute__((noinline)) FRESULT pf_mount(FATFS* fs) {
     fs->n_fatent = n_fatent;
     fs->fatbase = bsect + rsvd;
     fs->database = fs->fatbase + fsize + rootsects;
-    fs->dirbase = fat32 ? ld_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
+    fs->dirbase = fat32 ? ld_aligned_dword(buf + BPB_ROOT_CLUS) : fs->fatbase + fsize;
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
     fs->n_fats = static_cast<uint8_t>(nfats);
     fs->fat_size = fatsz;

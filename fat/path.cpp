@@ -2,10 +2,7 @@
 #include "dir_entry.h"
 #include "pff.h"
 
-// A call of its own: folded into follow_path, its working values would
-// widen follow_path's frame, which lies under the deepest chain of calls.
-__attribute__((noinline)) FRESULT create_name(uint8_t* sfn, const char** path) {
-    const char* p = *path;
+const char* create_name(uint8_t* sfn, const char* p) {
     uint32_t si = 0;
     uint32_t i = 0;
     uint32_t ni = 8;
@@ -30,27 +27,40 @@ __attribute__((noinline)) FRESULT create_name(uint8_t* sfn, const char** path) {
         }
         sfn[i++] = c;
     }
-    *path = p + si;
     sfn[NAME_LAST] = c <= ' ' ? 1 : 0;
-    return FR_OK;
+    return p + si;
 }
+
+namespace {
+
+bool same_name(const uint8_t* dir, const uint8_t* name) {
+    uint32_t i = 0;
+    while (i < NAME_LEN && dir[i] == name[i]) {
+        i++;
+    }
+    return i == NAME_LEN;
+}
+
+} // namespace
 
 FRESULT dir_rewind(FATFS* fs, DIR* dj) {
     dj->index = 0;
     uint32_t clst = dj->sclust;
-    if (clst == 1 || clst >= fs->n_fatent) {
-        return FR_DISK_ERR;
-    }
-    if (clst == 0 && fs->fs_type == FS_FAT32) {
-        // A root cluster outside the volume would leave sect 0 and the walk
-        // would take the card's first sector for a directory.
-        clst = fs->dirbase;
-        if (clst < 2 || clst >= fs->n_fatent) {
+    uint32_t sect = fs->dirbase;
+    if (clst != 0 || fs->fs_type == FS_FAT32) {
+        if (clst == 0) {
+            clst = sect; // the FAT32 root's cluster
+        }
+        // A cluster outside the volume (the FAT32 root's too) would leave
+        // sect 0 and the walk would take the card's first sector for a
+        // directory; clust2sect refuses it.
+        sect = clust2sect(fs, clst);
+        if (sect == 0) {
             return FR_DISK_ERR;
         }
     }
     dj->clust = clst;
-    dj->sect = clst ? clust2sect(fs, clst) : fs->dirbase;
+    dj->sect = sect;
     return FR_OK;
 }
 
@@ -81,7 +91,8 @@ FRESULT dir_next(FATFS* fs, DIR* dj) {
     return FR_OK;
 }
 
-FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir) {
+FRESULT dir_find(FATFS* fs, DIR* dj) {
+    uint8_t* const dir = scratch_of(fs)->found.entry;
     FRESULT res = dir_rewind(fs, dj);
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
     dj->free_sect = 0;
@@ -104,7 +115,7 @@ FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir) {
         }
         // A deleted entry's clusters may already belong to another file.
         if (c != NAME_DELETED && !(dir[DIR_ATTR] & ATTR_VOLUME) &&
-            mem_cmp(dir, scratch_of(fs)->found.name, NAME_LEN) == 0) {
+            same_name(dir, scratch_of(fs)->found.name)) {
             return FR_OK;
         }
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
@@ -123,7 +134,8 @@ FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir) {
     return res;
 }
 
-FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path) {
+FRESULT follow_path(FATFS* fs, DIR* dj, const char* path) {
+    uint8_t* const dir = scratch_of(fs)->found.entry;
     while (*path == ' ') {
         path++;
     }
@@ -138,8 +150,8 @@ FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path) {
     }
     const uint8_t* const name = scratch_of(fs)->found.name;
     for (;;) {
-        create_name(scratch_of(fs)->found.name, &path);
-        const FRESULT res = dir_find(fs, dj, dir);
+        path = create_name(scratch_of(fs)->found.name, path);
+        const FRESULT res = dir_find(fs, dj);
         if (res != FR_OK) {
             return res;
         }
@@ -149,6 +161,6 @@ FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path) {
         if (!(dir[DIR_ATTR] & ATTR_DIR)) {
             return FR_NO_FILE;
         }
-        dj->sclust = get_clust(fs, dir);
+        dj->sclust = get_clust(fs);
     }
 }

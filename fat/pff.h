@@ -54,19 +54,47 @@ struct DIR {
 
 // The working space of one file-system operation: the directory entry found
 // (or the mount's boot-parameter block), the 8.3 name looked for, and the walk
-// of a path's search. It lies in the state block right before FATFS, not on
-// the stack, so that the deep chains of calls under a search stand on small
-// frames; nothing in it lasts from one operation to the next.
+// of a path's search, and the count of a read or write. It lies in the state
+// block right before FATFS, not on the stack, so that the deep chains of
+// calls under a search stand on small frames; nothing in it lasts from one
+// operation to the next. It is word aligned (ld_aligned_word).
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+// The FAT sector being read and changed in the block a caller lends (grow.cpp).
+struct FatWindow {
+    uint8_t* block;
+    uint32_t sector;    // of the FAT, from its start; NO_SECTOR while none is in the block
+    int32_t free_delta; // clusters given back less clusters taken
+    bool dirty;
+    bool failed; // a read or write of the card failed: nothing more is written
+};
+#endif
+
 struct FatScratch {
     union {
-        uint8_t bpb[36];
+        uint8_t bpb[37];
         struct {
             uint8_t entry[32];
             uint8_t name[12]; // 11 name bytes, then whether the segment is the path's last
         } found;
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+        // Over the entry found, which is done with by the time the FAT
+        // changes, and clear of the name, which a file made but not yet put
+        // in its directory still needs: in the working space rather than in
+        // the frames of the FAT's deepest calls, each of which it spares a
+        // pointer argument.
+        FatWindow window;
+#endif
     };
     DIR walk;
+    // Bytes the last transfer moved: kept here rather than behind a pointer
+    // into the caller's frame, so that its callers need no local of their
+    // own (16 bytes less stack under every read and write).
+    uint32_t moved;
 };
+
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+static_assert(sizeof(FatWindow) <= sizeof(FatScratch::found.entry), "the window leaves the name alone");
+#endif
 
 inline FatScratch* scratch_of(FATFS* fs) { return reinterpret_cast<FatScratch*>(fs) - 1; }
 
@@ -81,7 +109,6 @@ static_assert(sizeof(FILINFO) == 24, "FILINFO is 24 bytes");
 
 // Helpers.
 void mem_set(void* dst, int val, uint32_t cnt);
-int mem_cmp(const void* dst, const void* src, uint32_t cnt);
 uint32_t mystrlen(const char* p);
 
 // Volume mount.
@@ -97,14 +124,17 @@ uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
 // The cluster of the open file's cluster `index` (0 is org_clust); below 2 when the chain is broken.
 uint32_t cluster_at(FATFS* fs, uint32_t index);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);
-uint32_t get_clust(FATFS* fs, const uint8_t* dir);
+// The first cluster of the entry found (the working space's found.entry).
+uint32_t get_clust(FATFS* fs);
 
 // Names, directory walking and path resolution.
-FRESULT create_name(uint8_t* sfn, const char** path);
+// The 8.3 name of the path's first segment into sfn; returns the path after it.
+const char* create_name(uint8_t* sfn, const char* path);
 FRESULT dir_rewind(FATFS* fs, DIR* dj);
 FRESULT dir_next(FATFS* fs, DIR* dj);
-FRESULT dir_find(FATFS* fs, DIR* dj, uint8_t* dir);
-FRESULT follow_path(FATFS* fs, DIR* dj, uint8_t* dir, const char* path);
+// The entry found goes into the working space (found.entry).
+FRESULT dir_find(FATFS* fs, DIR* dj);
+FRESULT follow_path(FATFS* fs, DIR* dj, const char* path);
 
 // The open file.
 FRESULT pf_open(FATFS* fs, const char* path);

@@ -12,6 +12,7 @@ namespace fuzz {
 namespace {
 
 constexpr int MAX_CALLS = 24;
+constexpr uint8_t COMMANDS = 13; // 0 to 12
 
 int32_t position(ByteReader& in) {
     static constexpr std::array<int32_t, 14> edges{0,    1,    5,          100,     511,     512, 513,
@@ -75,13 +76,20 @@ void run_script(FuzzSession& session, ByteReader& in, Names names) {
     for (int i = 0; i < MAX_CALLS && in.remaining() > 0; i++) {
         const uint8_t op = in.byte();
         sim::Call c;
-        c.mode = names == Names::Any && op >= 0xF0 ? in.word() : op % 8;
+        c.mode = names == Names::Any && op >= 0xF0 ? in.word() : op % COMMANDS;
         switch (c.mode) {
         case MODE_SET_CS: c.p1 = {names == Names::Any ? in.byte() : uint8_t{7}, 0, 0, 0}; break;
         case MODE_OPEN:
         case MODE_OPENDIR:
         case MODE_LOAD:
-        case MODE_SAVE: c.p1 = name(in, names); break;
+        case MODE_SAVE:
+        case MODE_CREATE:
+        case MODE_DELETE: c.p1 = name(in, names); break;
+        case MODE_SET_SIZE: c.p2 = position(in); break;
+        case MODE_APPEND:
+            c.p3 = count(in);
+            c.p1 = data(in, c.p3);
+            break;
         case MODE_READ:
             c.p2 = position(in);
             c.p3 = count(in);

@@ -1,12 +1,15 @@
 #include "fuzz_session.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
 #include "cfunctions.h"
+#include "pff.h"
 #include "ram_layout.h"
 #include "sdtypes.h"
+#include "state_offsets.h"
 #include "volume_map.h"
 
 namespace fuzz {
@@ -109,20 +112,41 @@ FuzzSession::FuzzSession(std::vector<uint8_t> image, sim::CardType type)
 
 FuzzSession::~FuzzSession() = default;
 
+// A name the short-name rules read in more than one way stands for any file.
+std::set<uint32_t> FuzzSession::growing_writes(const std::string& path) const {
+    const std::optional<testsupport::VolumeGeometry> geo = testsupport::read_geometry(image_);
+    if (!geo) {
+        return {};
+    }
+    std::set<uint32_t> may = testsupport::fat_sectors(*geo);
+    const std::set<uint32_t> free = testsupport::free_sectors(image_);
+    may.insert(free.begin(), free.end());
+    const bool plain = plain_path(path);
+    for (const std::set<uint32_t>& more :
+         {plain ? testsupport::parent_directory_sectors(image_, path).value_or(std::set<uint32_t>{})
+                : testsupport::all_directory_sectors(image_),
+          plain ? testsupport::file_sectors(image_, path).value_or(std::set<uint32_t>{})
+                : testsupport::all_file_sectors(image_)}) {
+        may.insert(more.begin(), more.end());
+    }
+    return may;
+}
+
+bool FuzzSession::file_open() const {
+    return (board_.ram_bytes(sim::RAM_STATE + STATE_FATFS + offsetof(FATFS, flag), 1)[0] & FLAG_OPEN) != 0;
+}
+
 void FuzzSession::allow_writes_for(int32_t mode, const std::vector<uint8_t>& p1) {
-    if (mode == MODE_OPENDIR) {
-        card_.allow_writes({}); // the mount closes the open file
+    std::set<uint32_t> may;
+    if (mode == MODE_WRITE && file_open()) {
+        may = plain_path(open_path_) ? testsupport::file_sectors(image_, open_path_).value_or(may)
+                                     : testsupport::all_file_sectors(image_);
+    } else if ((mode == MODE_SET_SIZE || mode == MODE_APPEND) && file_open()) {
+        may = growing_writes(open_path_);
+    } else if (mode == MODE_SAVE || mode == MODE_CREATE || mode == MODE_DELETE) {
+        may = growing_writes(path_of(p1));
     }
-    if (mode != MODE_OPEN && mode != MODE_LOAD && mode != MODE_SAVE) {
-        return;
-    }
-    const std::string path = path_of(p1);
-    if (plain_path(path)) {
-        card_.allow_writes(testsupport::file_sectors(image_, path).value_or(std::set<uint32_t>{}));
-        return;
-    }
-    // A name the short-name rules read in more than one way: any file's data, never anything else.
-    card_.allow_writes(testsupport::all_file_sectors(image_));
+    card_.allow_writes(std::move(may));
 }
 
 sim::Returned FuzzSession::call(const sim::Call& c) {
@@ -137,11 +161,15 @@ sim::Returned FuzzSession::call(const sim::Call& c) {
     board_.set_ram_bytes(sim::RAM_P1, c.p1);
     // The name as the module reads it: a length byte longer than the bytes
     // given takes the rest from what an earlier call left in host RAM.
-    allow_writes_for(c.mode, board_.ram_bytes(sim::RAM_P1, 256));
+    const std::vector<uint8_t> name = board_.ram_bytes(sim::RAM_P1, 256);
+    allow_writes_for(c.mode, name);
     const std::vector<uint8_t> before = board_.ram_bytes(0, sim::RAM_SIZE);
     board_.begin_call();
     cpu_.call_main(board_);
     check_ram(c, before);
+    if (c.mode == MODE_OPEN || c.mode == MODE_LOAD || c.mode == MODE_SAVE || c.mode == MODE_CREATE) {
+        open_path_ = path_of(name); // what stays open after the call, if anything does
+    }
     return {
         static_cast<int32_t>(board_.ram_u32(sim::RAM_MODE)),
         static_cast<int32_t>(board_.ram_u32(sim::RAM_P2)), static_cast<int32_t>(board_.ram_u32(sim::RAM_P3)),
@@ -154,6 +182,8 @@ void FuzzSession::check_ram(const sim::Call& c, const std::vector<uint8_t>& befo
         p1_room = c.p3 < 0 ? 1 : c.p3 < 256 ? static_cast<uint32_t>(c.p3) + 1 : static_cast<uint32_t>(c.p3);
     } else if (c.mode == MODE_READDIR) {
         p1_room = READDIR_ROOM;
+    } else if (c.mode == MODE_STATUS) {
+        p1_room = 4; // the image's commands
     }
     auto allowed = [&](uint32_t at) {
         if (at < sim::RAM_P1 || (at - sim::RAM_P1 < p1_room)) {

@@ -62,7 +62,8 @@ DiskImage DiskImage::open_file(const std::string& path, Access access) {
 
 DiskImage::DiskImage(DiskImage&& other) noexcept
     : memory_(std::move(other.memory_)), fd_(std::exchange(other.fd_, -1)),
-      sectors_(std::exchange(other.sectors_, 0)), write_log_(std::move(other.write_log_)) {}
+      sectors_(std::exchange(other.sectors_, 0)), write_log_(std::move(other.write_log_)),
+      on_write_(std::move(other.on_write_)) {}
 
 DiskImage& DiskImage::operator=(DiskImage&& other) noexcept {
     if (this != &other) {
@@ -73,6 +74,7 @@ DiskImage& DiskImage::operator=(DiskImage&& other) noexcept {
         fd_ = std::exchange(other.fd_, -1);
         sectors_ = std::exchange(other.sectors_, 0);
         write_log_ = std::move(other.write_log_);
+        on_write_ = std::move(other.on_write_);
     }
     return *this;
 }
@@ -116,6 +118,9 @@ void DiskImage::write_sector(uint32_t sector, const std::vector<uint8_t>& data) 
                                  " of the image: " + std::strerror(errno));
     }
     write_log_.push_back(sector);
+    if (on_write_) {
+        on_write_(sector, data);
+    }
 }
 
 } // namespace sim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ class DiskImage {
     // Sector numbers in the order they were written through write_sector.
     const std::vector<uint32_t>& write_log() const { return write_log_; }
     void clear_write_log() { write_log_.clear(); }
+    // Called with every sector stored, as it is stored: what a sector held
+    // between two writes of one command, which the image alone forgets.
+    using WriteHook = std::function<void(uint32_t sector, const std::vector<uint8_t>& data)>;
+    void on_write(WriteHook hook) { on_write_ = std::move(hook); }
 
   private:
     DiskImage() = default;
@@ -43,6 +48,7 @@ class DiskImage {
     int fd_ = -1;
     uint32_t sectors_ = 0;
     std::vector<uint32_t> write_log_;
+    WriteHook on_write_;
 };
 
 } // namespace sim

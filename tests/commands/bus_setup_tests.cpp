@@ -95,6 +95,23 @@ TEST(BusSetup, BytesLeftInSpi2BeforeTheCallAreNeverTakenForTheCards) {
     EXPECT_EQ(b.console(), "");
 }
 
+// A very old MMC that does not know CMD59 refuses it and checks no CRC: the
+// module carries on as with any card, its frames and blocks still carrying
+// their CRCs.
+TEST(BusSetup, AnOldMmcWithoutCrcCheckingStillReadsAndWrites) {
+    Bench b;
+    b.volume().put("/HELLO.TXT", bytes("Hello, card"));
+    sim::SdCardConfig old_mmc;
+    old_mmc.type = sim::CardType::Mmc;
+    old_mmc.knows_crc_option = false;
+    b.insert_card(old_mmc);
+    b.open("HELLO.TXT");
+    b.write(7, bytes("CARD"));
+    EXPECT_EQ(b.read(0, 11), bytes("Hello, CARD"));
+    EXPECT_EQ(b.console(), "");
+    EXPECT_EQ(b.volume().get("/HELLO.TXT"), bytes("Hello, CARD"));
+}
+
 TEST(BusSetup, MissingCardPrintsNotReadyThenTheOpensOwnMessage) {
     Bench b; // nothing in the socket
     b.board().set_chip_select_option(e2e::CS_PIN);

@@ -26,8 +26,7 @@ bool operator==(const Segment& a, const Segment& b) {
 Segment segment_of(const char* path) {
     uint8_t fn[12];
     std::memset(fn, 0xAA, sizeof fn);
-    const char* p = path;
-    EXPECT_EQ(create_name(fn, &p), FR_OK);
+    const char* const p = create_name(fn, path);
     Segment s{std::string(reinterpret_cast<char*>(fn), 11), fn[11] == 1, ""};
     EXPECT_TRUE(fn[11] == 0 || fn[11] == 1);
     if (!s.last) {
@@ -124,10 +123,10 @@ TEST_F(Paths, EmptySegmentsAndUnknownNamesFindNothing) {
 
 TEST_F(Paths, EmptyPathsResolveToTheRoot) {
     for (const char* p : {"", "   ", "/", "  /"}) {
-        uint8_t dir[32];
-        dir[0] = 0x55;
+        const uint8_t* const dir = scratch_of(&rig_.fs)->found.entry;
+        scratch_of(&rig_.fs)->found.entry[0] = 0x55;
         DIR dj{};
-        EXPECT_EQ(follow_path(&rig_.fs, &dj, dir, p), FR_OK) << p;
+        EXPECT_EQ(follow_path(&rig_.fs, &dj, p), FR_OK) << p;
         EXPECT_EQ(dir[0], 0) << p;
         EXPECT_EQ(dj.sclust, 0u);
         EXPECT_EQ(dj.sect, rig_.fs.dirbase);
@@ -136,10 +135,10 @@ TEST_F(Paths, EmptyPathsResolveToTheRoot) {
 }
 
 TEST_F(Paths, FoundEntryLeavesTheWalkAtItInItsParent) {
-    uint8_t dir[32];
+    const uint8_t* const dir = scratch_of(&rig_.fs)->found.entry;
     DIR dj{};
-    ASSERT_EQ(follow_path(&rig_.fs, &dj, dir, "/DIR/X.TXT"), FR_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(dir), 11), "X       TXT");
+    ASSERT_EQ(follow_path(&rig_.fs, &dj, "/DIR/X.TXT"), FR_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(dir), 11), "X       TXT");
     EXPECT_NE(dj.sclust, 0u); // the parent is DIR
     EXPECT_EQ(dj.index, 2);   // after "." and ".."
     EXPECT_EQ(dj.sect, clust2sect(&rig_.fs, dj.sclust));

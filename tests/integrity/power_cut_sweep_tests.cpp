@@ -10,6 +10,7 @@
 
 #include "integrity_rig.h"
 #include "sdtypes.h"
+#include "torn_sector.h"
 
 namespace {
 
@@ -56,27 +57,6 @@ std::vector<Scenario> scenarios() {
              r.call(MODE_SAVE, sim::counted("PROG.BAS"));
          }},
     };
-}
-
-// What a torn sector may hold: all erased, all zeros, or the new bytes up to a
-// point and erased after it.
-bool torn_as_set(const std::vector<uint8_t>& got, const std::vector<uint8_t>& fresh, sim::TornWrite mode) {
-    switch (mode) {
-    case sim::TornWrite::Old: return false;
-    case sim::TornWrite::Erased:
-        return std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == 0xFF; });
-    case sim::TornWrite::Zeros:
-        return std::all_of(got.begin(), got.end(), [](uint8_t b) { return b == 0x00; });
-    case sim::TornWrite::Mixed: {
-        size_t n = 0;
-        while (n < got.size() && got[n] == fresh[n]) {
-            ++n;
-        }
-        return std::all_of(got.begin() + static_cast<std::ptrdiff_t>(n), got.end(),
-                           [](uint8_t b) { return b == 0xFF; });
-    }
-    }
-    return false;
 }
 
 class PowerCut : public ::testing::TestWithParam<int> {};
@@ -176,7 +156,8 @@ TEST_P(PowerCut, EveryByteOfWritesAndASave) {
                 }
                 ++changed;
                 if (now != fresh[i]) {
-                    ASSERT_TRUE(torn_as_set(now, fresh[i], cut.faults.torn_write)) << "sector " << order[i];
+                    ASSERT_TRUE(integrity::torn_as_set(now, fresh[i], cut.faults.torn_write))
+                        << "sector " << order[i];
                     ++torn_here;
                 }
             }

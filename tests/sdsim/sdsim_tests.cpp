@@ -32,10 +32,14 @@ TEST(SdsimUsage, HelpDescribesEveryCommandOptionAndExitStatus) {
     const Outcome r = sdsim(dir, "--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    for (const char* word :
-         {"ls [-l] [DIR]", "cat FILE", "read FILE POS COUNT", "write FILE POS", "load FILE",
-          "save FILE [TEXTFILE]", "run SCRIPT", "setcs PIN", "opendir", "readdir", "call MODE", "--card",
-          "--kind", "--package", "--target", "Exit status", "demo.img"}) {
+    for (const char* word : {"ls [-l] [DIR]",  "cat FILE",           "read FILE POS COUNT",
+                             "write FILE POS", "load FILE",          "save FILE [TEXTFILE]",
+                             "run SCRIPT",     "setcs PIN",          "opendir",
+                             "readdir",        "call MODE",          "--card",
+                             "--kind",         "--package",          "--target",
+                             "Exit status",    "demo.img",           "status",
+                             "create FILE",    "truncate FILE SIZE", "append FILE",
+                             "rm FILE",        "--image IMAGE"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
     EXPECT_FALSE(std::filesystem::exists(demo_card(dir))); // help makes no card

@@ -1,6 +1,7 @@
 #include "volume_map.h"
 
 #include <cctype>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -33,8 +34,9 @@ uint32_t next_cluster(const sim::DiskImage& image, const VolumeGeometry& geo, ui
     return geo.fat_bits == 16 ? value & 0xFFFF : value & 0x0FFFFFFF;
 }
 
-// The 11-byte directory form of one path segment.
-std::string short_name(const std::string& segment) {
+} // namespace
+
+std::string dir_name(const std::string& segment) {
     std::string out(11, ' ');
     const size_t dot = segment.find('.');
     const std::string base = segment.substr(0, dot);
@@ -47,6 +49,8 @@ std::string short_name(const std::string& segment) {
     }
     return out;
 }
+
+namespace {
 
 std::vector<uint32_t> chain_in_order(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first) {
     std::vector<uint32_t> sectors;
@@ -110,14 +114,18 @@ std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo
     return std::nullopt;
 }
 
-// Adds the chains of the files below the directory at `cluster`; `seen` keeps
-// a corrupt tree whose directories contain each other from recursing forever.
-void collect_files(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
-                   std::set<uint32_t>& seen, std::set<uint32_t>& out) {
+// Adds the chains of the files below the directory at `cluster` to `files`
+// and the directories' own sectors to `dirs`; `seen` keeps a corrupt tree
+// whose directories contain each other from recursing forever.
+void collect_tree(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
+                  std::set<uint32_t>& seen, std::set<uint32_t>& files, std::set<uint32_t>& dirs) {
     if (!seen.insert(cluster).second) {
         return;
     }
     for (uint64_t s : directory_sectors(image, geo, cluster)) {
+        if (s <= UINT32_MAX) {
+            dirs.insert(static_cast<uint32_t>(s));
+        }
         const std::vector<uint8_t> data = sector(image, s);
         for (size_t at = 0; at < 512; at += 32) {
             if (data[at] == 0x00) {
@@ -129,10 +137,10 @@ void collect_files(const sim::DiskImage& image, const VolumeGeometry& geo, uint3
             const uint32_t hi = geo.fat_bits == 32 ? u16(data, at + 20) : 0;
             const uint32_t first = (hi << 16) | u16(data, at + 26);
             if (data[at + 11] & 0x10) {
-                collect_files(image, geo, first, seen, out);
+                collect_tree(image, geo, first, seen, files, dirs);
             } else {
                 const std::set<uint32_t> chain = chain_sectors(image, geo, first);
-                out.insert(chain.begin(), chain.end());
+                files.insert(chain.begin(), chain.end());
             }
         }
     }
@@ -180,6 +188,8 @@ std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image) {
     if (geo.fat_bits == 32) {
         geo.root_sectors = 0;
         geo.root_cluster = u32(boot, 44);
+        const uint32_t fsinfo = u16(boot, 48);
+        geo.fsinfo = fsinfo != 0 && fsinfo != 0xFFFF ? geo.boot + fsinfo : 0;
     }
     return geo;
 }
@@ -189,22 +199,21 @@ std::set<uint32_t> chain_sectors(const sim::DiskImage& image, const VolumeGeomet
     return {in_order.begin(), in_order.end()};
 }
 
-std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, const std::string& path) {
-    const std::optional<VolumeGeometry> geo = read_geometry(image);
-    if (!geo) {
-        return std::nullopt;
-    }
-    uint32_t dir = geo->fat_bits == 32 ? geo->root_cluster : 0;
+// The first cluster of the directory that holds the last segment of `path`
+// (0: the root) and that segment; nothing when a directory on the way is missing.
+std::optional<std::pair<uint32_t, std::string>>
+parent_of(const sim::DiskImage& image, const VolumeGeometry& geo, const std::string& path) {
+    uint32_t dir = geo.fat_bits == 32 ? geo.root_cluster : 0;
     size_t from = path.find_first_not_of('/');
     while (from != std::string::npos) {
         const size_t slash = path.find('/', from);
-        const std::optional<Entry> entry =
-            find(image, *geo, dir, short_name(path.substr(from, slash - from)));
+        const std::string segment = dir_name(path.substr(from, slash - from));
+        if (slash == std::string::npos) {
+            return std::pair{dir, segment};
+        }
+        const std::optional<Entry> entry = find(image, geo, dir, segment);
         if (!entry) {
             return std::nullopt;
-        }
-        if (slash == std::string::npos) {
-            return chain_sectors(image, *geo, entry->first_cluster);
         }
         dir = entry->first_cluster;
         from = slash + 1;
@@ -212,11 +221,85 @@ std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, cons
     return std::nullopt;
 }
 
+std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, const std::string& path) {
+    const std::optional<VolumeGeometry> geo = read_geometry(image);
+    if (!geo) {
+        return std::nullopt;
+    }
+    const auto parent = parent_of(image, *geo, path);
+    const std::optional<Entry> entry =
+        parent ? find(image, *geo, parent->first, parent->second) : std::nullopt;
+    if (!entry) {
+        return std::nullopt;
+    }
+    return chain_sectors(image, *geo, entry->first_cluster);
+}
+
 std::set<uint32_t> all_file_sectors(const sim::DiskImage& image) {
-    std::set<uint32_t> out;
+    std::set<uint32_t> files, dirs;
     if (const std::optional<VolumeGeometry> geo = read_geometry(image)) {
         std::set<uint32_t> seen;
-        collect_files(image, *geo, 0, seen, out);
+        collect_tree(image, *geo, 0, seen, files, dirs);
+    }
+    return files;
+}
+
+std::set<uint32_t> fat_sectors(const VolumeGeometry& geo) {
+    std::set<uint32_t> out;
+    for (uint64_t s = geo.fat_start; s < uint64_t{geo.fat_start} + geo.fat_sectors && s <= UINT32_MAX; s++) {
+        out.insert(static_cast<uint32_t>(s));
+    }
+    if (geo.fsinfo != 0) {
+        out.insert(geo.fsinfo);
+    }
+    return out;
+}
+
+std::optional<std::set<uint32_t>> parent_directory_sectors(const sim::DiskImage& image,
+                                                           const std::string& path) {
+    const std::optional<VolumeGeometry> geo = read_geometry(image);
+    if (!geo) {
+        return std::nullopt;
+    }
+    const auto parent = parent_of(image, *geo, path);
+    if (!parent) {
+        return std::nullopt;
+    }
+    std::set<uint32_t> out;
+    for (uint64_t s : directory_sectors(image, *geo, parent->first)) {
+        if (s <= UINT32_MAX) {
+            out.insert(static_cast<uint32_t>(s));
+        }
+    }
+    return out;
+}
+
+std::set<uint32_t> all_directory_sectors(const sim::DiskImage& image) {
+    std::set<uint32_t> files, dirs;
+    if (const std::optional<VolumeGeometry> geo = read_geometry(image)) {
+        std::set<uint32_t> seen;
+        collect_tree(image, *geo, 0, seen, files, dirs);
+    }
+    return dirs;
+}
+
+std::set<uint32_t> free_sectors(const sim::DiskImage& image) {
+    std::set<uint32_t> out;
+    const std::optional<VolumeGeometry> geo = read_geometry(image);
+    if (!geo) {
+        return out;
+    }
+    // Clusters past the card's end hold no sector a write could reach.
+    for (uint32_t c = 2; c - 2 < geo->clusters; c++) {
+        const uint64_t start = geo->data_start + uint64_t{c - 2} * geo->cluster_sectors;
+        if (start >= image.sector_count()) {
+            break;
+        }
+        if (next_cluster(image, *geo, c) == 0) {
+            for (uint64_t s = start; s < start + geo->cluster_sectors && s <= UINT32_MAX; s++) {
+                out.insert(static_cast<uint32_t>(s));
+            }
+        }
     }
     return out;
 }

@@ -25,10 +25,14 @@ struct VolumeGeometry {
     uint32_t clusters = 0; // data clusters
     int fat_bits = 0;      // 12, 16 or 32
     uint32_t root_cluster = 0;
+    uint32_t fsinfo = 0; // FAT32's FSInfo sector; 0 for none
 
     // Sector 0 up to the first data sector: boot area, FATs and the fixed root directory.
     uint32_t system_end() const { return data_start; }
 };
+
+// The 11-byte directory form of one 8.3 path segment ("NEW.TXT" -> "NEW     TXT").
+std::string dir_name(const std::string& segment);
 
 // The geometry as the boot record states it, or nothing when no FAT boot record is found.
 std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image);
@@ -43,5 +47,17 @@ std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, cons
 
 // The data sectors of every file in the volume's directory tree.
 std::set<uint32_t> all_file_sectors(const sim::DiskImage& image);
+
+// What a command that makes, grows, shrinks or deletes files may write
+// besides the file's own data: the sectors of every FAT and FSInfo.
+std::set<uint32_t> fat_sectors(const VolumeGeometry& geo);
+// The sectors of the directory that holds the last segment of `path` (short
+// names; the root for "NAME"), or nothing when a directory on the way is missing.
+std::optional<std::set<uint32_t>> parent_directory_sectors(const sim::DiskImage& image,
+                                                           const std::string& path);
+// The sectors of every directory in the volume's tree, the root's included.
+std::set<uint32_t> all_directory_sectors(const sim::DiskImage& image);
+// The data sectors of the clusters the first FAT marks free.
+std::set<uint32_t> free_sectors(const sim::DiskImage& image);
 
 } // namespace testsupport

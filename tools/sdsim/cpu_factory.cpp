@@ -32,10 +32,22 @@ std::vector<uint8_t> read_image_file(const std::string& path) {
     return bytes;
 }
 
+// One of the build's three images by its name, else the file named.
+std::string image_path(const Options& options) {
+    const std::string image = options.image.value_or("standard");
+    if (image == "readonly") {
+        return SDCARD_READ_ONLY_IMAGE_PATH;
+    }
+    if (image == "standard") {
+        return SDCARD_IMAGE_PATH;
+    }
+    return image == "growing" ? SDCARD_GROWING_IMAGE_PATH : image;
+}
+
 // A flat binary goes where --at says; Intel HEX where its own addresses say,
 // and a --at given beside it must name the same flash.
 PlacedImage place(const Options& options) {
-    const std::string path = options.image.value_or(SDCARD_IMAGE_PATH);
+    const std::string path = image_path(options);
     std::vector<uint8_t> file = read_image_file(path);
     if (!is_intel_hex(file)) {
         return {std::move(file), options.at.value_or(DEFAULT_PLACEMENT)};
@@ -58,8 +70,7 @@ std::unique_ptr<sim::Cpu> make_cpu(const Options& options) {
     }
     const PlacedImage image = place(options);
     if (const std::optional<std::string> problem = placement_problem(image.at, image.bytes.size())) {
-        throw ToolError((options.at ? "--at: " : options.image.value_or(SDCARD_IMAGE_PATH) + ": ") +
-                        *problem);
+        throw ToolError((options.at ? "--at: " : image_path(options) + ": ") + *problem);
     }
     try {
         auto cpu = std::make_unique<emu::EmuCpu>(image.bytes, kseg0_view(image.at));

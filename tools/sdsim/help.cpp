@@ -40,9 +40,31 @@ const std::vector<CommandHelp>& commands() {
                         51,198 bytes, the load buffer less its two end marks.
 )"},
         {"save", R"(  save FILE [TEXTFILE]  the lines of TEXTFILE (or stdin) become the host's stored
-                        program, then MODE_SAVE writes it into FILE, which must
-                        already exist and be long enough. The text (lines with
+                        program, then MODE_SAVE writes it into FILE. The growing
+                        image (the native build) makes FILE when it is missing
+                        and leaves it exactly as long as the text; the standard
+                        image needs FILE to exist and be long enough, and ends
+                        the text with two zero bytes. The text (lines with
                         CR LF) may be at most 51,198 bytes, what a load takes back.
+)"},
+        {"status", R"(  status                MODE_STATUS on a fresh board: the open file's pointer
+                        and size (none is open yet), the last command's result
+                        and the commands the image has, in words. The run step
+                        status shows the same in the middle of a session.
+)"},
+        {"create", R"(  create FILE           MODE_CREATE: makes FILE, empty, in its directory when it
+                        is missing; an existing file is only opened.
+)"},
+        {"truncate", R"(  truncate FILE SIZE    MODE_OPEN, then MODE_SET_SIZE: FILE becomes SIZE bytes
+                        long; bytes it gains read as zero, clusters past its new
+                        end are freed.
+)"},
+        {"append", R"(  append FILE           MODE_OPEN, then one MODE_APPEND of all bytes from stdin
+                        (at most 4096) at the end of FILE, which grows; prints
+                        where they went: the file's size before.
+)"},
+        {"rm", R"(  rm FILE               MODE_DELETE: removes FILE and its long-name entries;
+                        never a directory or a read-only file.
 )"},
         {"run", R"(  run SCRIPT            several calls on one card in one process ("-": the script
                         from stdin), one a line, printing one result line per call:
@@ -56,6 +78,8 @@ const std::vector<CommandHelp>& commands() {
                           readdir           MODE_READDIR
                           load NAME         MODE_LOAD
                           save NAME         MODE_SAVE of the host's stored program
+                          status            MODE_STATUS: the open file, the last
+                                            result and the image's commands
                           call MODE         any command number, empty arguments
                         Blank lines and lines starting with # are skipped. Each
                         result line reads "STEP -> RESULT", with " ! MESSAGES" when
@@ -71,6 +95,12 @@ const char* const USAGE = "usage: sdsim [OPTIONS] COMMAND [ARGS]   (options may 
 const char* const ABOUT = R"(
 Runs the SD card module on the virtual board, one module call per step, as an
 interpreted program on the chip would, with a card image in the socket.
+)";
+
+const char* const IMAGES = R"(  create, truncate, append and rm need the growing image: the native build, or
+  --target --image growing. On an image without a command a tool command or a
+  run step needs (these four; write and save on the read-only image) the tool
+  stops before any call, exit status 2; it asks the image's status command.
 )";
 
 const char* const PATHS = R"(  Paths are 8.3 names from the root, e.g. DATA/NUMS.TXT; the module takes at
@@ -93,7 +123,8 @@ Exit status:
   1  the module printed at least one message, or a call lost or skipped data
      you gave, each loss one line "sdsim: data lost: ..." on stderr: a write
      at or past the end of the file, a write cut at its end, a save cut short
-     (its end marks missing), program lines over 254 characters in a save
+     (its end marks missing), program lines over 254 characters in a save, an
+     append cut where a file can grow no further (4 GiB less one byte)
   2  usage error, or a problem with the tool's own input or output (missing
      or unwritable image, unreadable script or text file, stdout full or
      closed), reported in one line on stderr
@@ -136,7 +167,7 @@ std::string help_text() {
     for (const CommandHelp& command : commands()) {
         text += command.text;
     }
-    return text + PATHS + options_section() + ENDING;
+    return text + IMAGES + PATHS + options_section() + ENDING;
 }
 
 std::string command_help_text(const std::string& command) {
@@ -146,7 +177,7 @@ std::string command_help_text(const std::string& command) {
             text += c.text;
         }
     }
-    return text + PATHS + options_section();
+    return text + IMAGES + PATHS + options_section();
 }
 
 std::string version_text() { return "sdsim " SDSIM_VERSION "\n"; }

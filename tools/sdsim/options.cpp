@@ -13,8 +13,9 @@ namespace {
 
 const ArgCounts& command_arg_counts() {
     static const ArgCounts counts = {
-        {"ls", {0, 1}},   {"cat", {1, 1}},  {"read", {3, 3}}, {"write", {2, 2}},
-        {"load", {1, 1}}, {"save", {1, 2}}, {"run", {1, 1}},
+        {"ls", {0, 1}},     {"cat", {1, 1}},      {"read", {3, 3}},   {"write", {2, 2}},
+        {"load", {1, 1}},   {"save", {1, 2}},     {"run", {1, 1}},    {"status", {0, 0}},
+        {"create", {1, 1}}, {"truncate", {2, 2}}, {"append", {1, 1}}, {"rm", {1, 1}},
     };
     return counts;
 }
@@ -161,8 +162,9 @@ const std::vector<OptionSpec>& option_table() {
          "which the host's options already name.\n",
          [](Options& o, const std::string& v) { o.package = parse_package(v); }},
         {"--target", nullptr,
-         "run the chip image in the emulator instead of the\n"
-         "module's native build.\n",
+         "run a chip image in the emulator (the standard one\n"
+         "unless --image says) instead of the module's native\n"
+         "build, which is the growing image: it has every command.\n",
          [](Options& o, const std::string&) { o.target = true; }},
         {"--trace", "FILE",
          "write the card bus (cs, sck, mosi, miso) to FILE as a\n"
@@ -173,14 +175,18 @@ const std::vector<OptionSpec>& option_table() {
          "(or one call N), so a long run's dump stays small.\n"
          "Calls are numbered from 1 in the order sdsim makes them:\n"
          "ls: 1 opendir, 2 on readdir; cat: 1 open, 2 on one read\n"
-         "of 512 bytes each; read, write: 1 open, 2 the read or\n"
-         "the write; load, save: 1; run: one call per step.\n",
+         "of 512 bytes each; read, write, truncate, append:\n"
+         "1 open, 2 the command; load, save, status, create, rm:\n"
+         "1; run: one call per step.\n",
          [](Options& o, const std::string& v) { o.trace_calls = parse_call_range(v); }},
-        {"--image", "FILE",
-         "with --target: the chip image to run, the very file you\n"
-         "program: Intel HEX (build/target/sdcard.ihex; its\n"
-         "addresses place the image) or a flat binary\n"
-         "(build/target/sdcard.bin, placed by --at).\n",
+        {"--image", "IMAGE",
+         "with --target: the chip image to run. readonly,\n"
+         "standard (the default) or growing: that one of the\n"
+         "build's three (build/target/sdcard-readonly.bin,\n"
+         "sdcard.bin, sdcard-growing.bin). Else a file, the very\n"
+         "one you program: Intel HEX (build/target/sdcard.ihex;\n"
+         "its addresses place the image) or a flat binary\n"
+         "(placed by --at); ./growing names a file so named.\n",
          [](Options& o, const std::string& v) { o.image = v; }},
         {"--at", "ADDRESS",
          "with --target: the flash address to run the image at:\n"

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "arg_count.h"
+#include "module_status.h"
 #include "text_format.h"
 #include "tool_error.h"
 
@@ -13,7 +14,7 @@ namespace {
 const ArgCounts& step_arg_counts() {
     static const ArgCounts counts = {
         {"setcs", {1, 1}},   {"open", {0, 1}}, {"read", {2, 2}}, {"write", {2, 2}}, {"opendir", {0, 1}},
-        {"readdir", {0, 0}}, {"load", {0, 1}}, {"save", {0, 1}}, {"call", {1, 1}},
+        {"readdir", {0, 0}}, {"load", {0, 1}}, {"save", {0, 1}}, {"call", {1, 1}},  {"status", {0, 0}},
     };
     return counts;
 }
@@ -96,6 +97,11 @@ std::string run_step(Session& session, const ScriptStep& step) {
             return plain(r);
         }
         return r.wrote ? "at " + std::to_string(r.value) : "nothing written";
+    }
+    if (w == "status") {
+        ModuleStatus status;
+        const CallResult r = session.status(status);
+        return with_data(status_line(status), r);
     }
     if (w == "readdir") {
         const CallResult r = session.readdir();

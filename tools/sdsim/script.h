@@ -12,7 +12,7 @@ namespace sdsim {
 struct ScriptStep {
     int line;         // in the script, from 1
     std::string text; // the step as written
-    std::string word; // setcs, open, read, write, opendir, readdir, load, save, call
+    std::string word; // setcs, open, read, write, opendir, readdir, load, save, call, status
     std::vector<std::string> args;
 };
 

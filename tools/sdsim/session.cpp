@@ -125,7 +125,7 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
     }
     // Once, at the first mount, beside whatever the module made of the volume.
     const bool mounts = call.mode == MODE_OPEN || call.mode == MODE_OPENDIR || call.mode == MODE_LOAD ||
-                        call.mode == MODE_SAVE;
+                        call.mode == MODE_SAVE || call.mode == MODE_CREATE || call.mode == MODE_DELETE;
     if (mounts && volume_problem_) {
         console_ << "sdsim: " << image_path_ << ": " << *volume_problem_ << '\n';
         volume_problem_.reset();
@@ -145,10 +145,7 @@ void Session::note_fault(int32_t mode) {
     if (fault_plan_.given.empty() || fault_fired_) {
         return;
     }
-    static const char* const names[] = {"set-cs",  "open",    "read", "write",
-                                        "opendir", "readdir", "load", "save"};
-    const std::string call = "call " + std::to_string(calls_) + " (" +
-                             (mode >= 0 && mode <= 7 ? names[mode] : std::to_string(mode)) + ")";
+    const std::string call = "call " + std::to_string(calls_) + " (" + command_name(mode) + ")";
     if (fault_plan_.no_card && !board_.bus().empty()) {
         fault_fired_ = "the module found the socket empty in " + call;
     } else if (!fault_plan_.no_card && card_.fault_fired_at() != 0) {
@@ -239,12 +236,15 @@ void Session::warn_loaded_text(const std::string& name, const std::string& text)
     }
 }
 
+// An image that grows files leaves the file as long as the text, without the
+// end marks; the others write the text and its two end marks into the file as it is.
 void Session::check_save(const std::string& name) {
     const std::optional<uint32_t> size = open_file_size();
     if (!size) {
         return;
     }
-    uint64_t text = 2; // the end marks
+    const bool grows = image_has(MODE_SET_SIZE);
+    uint64_t text = grows ? 0 : 2;
     size_t long_lines = 0, first_long = 0;
     const std::vector<std::string>& lines = board_.program_lines();
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -263,8 +263,8 @@ void Session::check_save(const std::string& name) {
     }
     if (text > *size) {
         lost("the program's " + std::to_string(text) + " bytes do not fit " + name + " (" +
-             std::to_string(*size) + " bytes): the last " + std::to_string(text - *size) +
-             " were cut and the program's end marks are missing");
+             std::to_string(*size) + " bytes): the last " + std::to_string(text - *size) + " were cut" +
+             (grows ? "" : " and the program's end marks are missing"));
     }
 }
 
@@ -356,18 +356,87 @@ CallResult Session::load(const std::string& name) {
 }
 
 CallResult Session::save(const std::string& name) {
-    CallResult result;
-    invoke({MODE_SAVE, name_string(name), 0, 0, 0}, result);
-    warn_long_path(name);
-    note_long_name(name, result);
+    CallResult result = named_call(MODE_SAVE, name);
     if (!program_given_) {
         warn("save before any load or program text: the host's program is empty, so " + name +
-             " got only the end marks");
+             (image_has(MODE_SET_SIZE) ? " is now empty" : " got only the end marks"));
     }
     if (result.messages.empty()) {
         check_save(name);
     }
     return result;
+}
+
+CallResult Session::named_call(int32_t mode, const std::string& name) {
+    CallResult result;
+    invoke({mode, name_string(name), 0, 0, 0}, result);
+    warn_long_path(name);
+    note_long_name(name, result);
+    return result;
+}
+
+CallResult Session::create(const std::string& name) { return named_call(MODE_CREATE, name); }
+
+CallResult Session::remove(const std::string& name) { return named_call(MODE_DELETE, name); }
+
+CallResult Session::set_size(int32_t size) {
+    CallResult result;
+    invoke({MODE_SET_SIZE, {0}, size, 0, 0}, result);
+    return result;
+}
+
+CallResult Session::append(const std::vector<uint8_t>& data) {
+    if (data.size() > max_transfer()) {
+        throw ToolError("an append moves at most " + std::to_string(max_transfer()) + " bytes");
+    }
+    const int32_t count = static_cast<int32_t>(data.size());
+    std::vector<uint8_t> p1;
+    if (count < STRING_FORM_LIMIT) {
+        p1.push_back(static_cast<uint8_t>(count));
+    }
+    p1.insert(p1.end(), data.begin(), data.end());
+    CallResult result;
+    const bool file_open = open_file_size().has_value();
+    const sim::Returned r = invoke({MODE_APPEND, p1, -1, count, 0}, result);
+    result.value = r.p2;
+    result.wrote = file_open && result.messages.empty();
+    if (result.wrote) {
+        check_append(static_cast<uint32_t>(r.p2), static_cast<uint32_t>(count));
+    }
+    return result;
+}
+
+// No file grows past 4 GiB less one byte: the module appends what fits.
+void Session::check_append(uint32_t old_size, uint32_t count) {
+    const uint32_t appended = open_file_size().value_or(old_size) - old_size;
+    if (appended < count) {
+        lost("only " + std::to_string(appended) + " of " + std::to_string(count) +
+             " bytes were appended: a file holds at most 4 GiB less one byte");
+    }
+}
+
+namespace {
+
+ModuleStatus decode_status(const sim::Returned& r) {
+    return {r.p2, r.p3, r.p4, static_cast<uint32_t>(r.p1[0] | r.p1[1] << 8 | r.p1[2] << 16 | r.p1[3] << 24)};
+}
+
+const sim::Call STATUS_CALL{MODE_STATUS, {0, 0, 0, 0}, 0, 0, 0};
+
+} // namespace
+
+CallResult Session::status(ModuleStatus& report) {
+    CallResult result;
+    report = decode_status(invoke(STATUS_CALL, result));
+    return result;
+}
+
+bool Session::image_has(int32_t mode) {
+    if (!image_status_) {
+        // An image without the status command leaves p1 as it was: no commands.
+        image_status_ = decode_status(sim::invoke(board_, *cpu_, STATUS_CALL));
+    }
+    return image_status_->has(mode);
 }
 
 CallResult Session::call(int32_t mode) {

@@ -14,6 +14,7 @@
 #include "board.h"
 #include "cpu.h"
 #include "disk_image.h"
+#include "module_status.h"
 #include "options.h"
 #include "sd_card.h"
 #include "vcd_trace.h"
@@ -31,8 +32,8 @@ constexpr uint32_t MAX_PROGRAM_TEXT = 51198;
 struct CallResult {
     std::string messages;      // what the module printed during the call
     std::vector<uint8_t> data; // bytes read, the listed entry or the loaded text
-    int32_t value = 0;         // the count read (read) or the position used (write)
-    bool wrote = false;        // write: a file was open and the bytes, or some of them, reached it
+    int32_t value = 0;         // the count read (read) or the position used (write, append)
+    bool wrote = false;        // write, append: a file was open and the bytes, or some of them, reached it
     bool ended = false;        // readdir: the directory has no further entry
 };
 
@@ -53,6 +54,18 @@ class Session {
     CallResult load(const std::string& name);
     CallResult save(const std::string& name);
     CallResult call(int32_t mode);
+    // The growing image's commands.
+    CallResult create(const std::string& name);
+    CallResult set_size(int32_t size);
+    CallResult append(const std::vector<uint8_t>& data);
+    CallResult remove(const std::string& name);
+    // The status command as a call of the run; its report.
+    CallResult status(ModuleStatus& report);
+
+    // Whether the image has the command, from its status command's list: asked
+    // once, by a call of the tool's own that clocks no bus byte and counts as
+    // no call of the run (--trace-calls, --fault).
+    bool image_has(int32_t mode);
 
     // Replaces the host's stored program (what save writes out).
     void set_program(const std::vector<std::string>& lines);
@@ -79,6 +92,8 @@ class Session {
     void warn_loaded_text(const std::string& name, const std::string& text);
     void check_save(const std::string& name);
     void note_fault(int32_t mode);
+    void check_append(uint32_t old_size, uint32_t count);
+    CallResult named_call(int32_t mode, const std::string& name);
     void report_faults();
 
     std::string image_path_;
@@ -91,7 +106,8 @@ class Session {
     bool printed_any_ = false;
     bool lost_data_ = false;
     bool echo_messages_ = true;
-    bool program_given_ = false; // by a load or by the tool
+    bool program_given_ = false;               // by a load or by the tool
+    std::optional<ModuleStatus> image_status_; // only its commands are kept up to date
     size_t faults_reported_ = 0;
     std::unique_ptr<sim::VcdTrace> trace_;
     FaultPlan fault_plan_;

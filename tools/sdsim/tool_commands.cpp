@@ -7,10 +7,13 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 #include "fat_listing.h"
+#include "module_status.h"
 #include "script.h"
+#include "sdtypes.h"
 #include "text_format.h"
 #include "tool_error.h"
 
@@ -109,6 +112,28 @@ void cat(Session& session, const std::string& file, std::ostream& out) {
     }
 }
 
+// The module commands each tool command and script step needs beyond those every image has.
+int32_t needed_command(const std::string& word) {
+    static const std::map<std::string, int32_t> needs = {
+        {"write", MODE_WRITE},       {"save", MODE_SAVE},     {"create", MODE_CREATE},
+        {"truncate", MODE_SET_SIZE}, {"append", MODE_APPEND}, {"rm", MODE_DELETE},
+    };
+    const auto found = needs.find(word);
+    return found == needs.end() ? -1 : found->second;
+}
+
+// Refuses, before any call of the run, a command the image does not have: the
+// module would take it as a number it does not know and do nothing.
+void require(Session& session, const std::string& word) {
+    const int32_t mode = needed_command(word);
+    if (mode >= 0 && !session.image_has(mode)) {
+        throw ToolError(word + ": the image has no command " + std::to_string(mode) + " (" +
+                        command_name(mode) +
+                        "); sdsim status lists its commands, and the growing image (the native build, "
+                        "--target --image growing) has them all");
+    }
+}
+
 } // namespace
 
 PreparedCommand prepare_command(const Options& options, std::istream& in) {
@@ -120,13 +145,20 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
         if (parse_int32(a[2], "COUNT") > static_cast<int32_t>(max_transfer())) {
             throw ToolError("a read moves at most " + std::to_string(max_transfer()) + " bytes");
         }
-    } else if (c == "write") {
-        parse_int32(a[1], "POS");
-        const std::string data = read_stream(in, "the data to write");
+    } else if (c == "write" || c == "append") {
+        if (c == "write") {
+            parse_int32(a[1], "POS");
+        }
+        const std::string data = read_stream(in, "the data to " + c);
         if (data.size() > max_transfer()) {
-            throw ToolError("a write moves at most " + std::to_string(max_transfer()) + " bytes");
+            throw ToolError("a" + std::string(c == "write" ? " write" : "n append") + " moves at most " +
+                            std::to_string(max_transfer()) + " bytes");
         }
         prepared.input.assign(data.begin(), data.end());
+    } else if (c == "truncate") {
+        if (parse_int32(a[1], "SIZE") < 0) {
+            throw ToolError("SIZE is a number of bytes, 0 or more");
+        }
     } else if (c == "save") {
         const std::string text =
             a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in, "program text");
@@ -144,7 +176,7 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
 
 bool writes_image(const Options& options, const PreparedCommand& prepared) {
     const std::string& c = options.command;
-    if (c == "write" || c == "save") {
+    if (c == "write" || c == "save" || c == "create" || c == "truncate" || c == "append" || c == "rm") {
         return true;
     }
     if (c != "run") {
@@ -163,6 +195,12 @@ void run_command(Session& session, const Options& options, const PreparedCommand
                  std::ostream& out) {
     const std::vector<std::string>& a = options.args;
     const std::string& c = options.command;
+    require(session, c);
+    if (c == "run") {
+        for (const ScriptStep& step : parse_script(prepared.script)) {
+            require(session, step.word);
+        }
+    }
     if (c == "ls") {
         list(session, a.empty() ? "" : a[0], options.long_listing, out);
     } else if (c == "cat") {
@@ -184,6 +222,23 @@ void run_command(Session& session, const Options& options, const PreparedCommand
     } else if (c == "run") {
         session.echo_messages(false); // each call's messages are in its result line
         run_script(session, parse_script(prepared.script), out);
+    } else if (c == "status") {
+        ModuleStatus status;
+        session.status(status);
+        out << status_lines(status);
+    } else if (c == "create") {
+        session.create(a[0]);
+    } else if (c == "truncate") {
+        session.open(a[0]);
+        session.set_size(parse_int32(a[1], "SIZE"));
+    } else if (c == "append") {
+        session.open(a[0]);
+        const CallResult r = session.append(prepared.input);
+        if (r.wrote) {
+            out << r.value << "\n";
+        }
+    } else if (c == "rm") {
+        session.remove(a[0]);
     }
 }
 
