@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     try {
         const auto started = std::chrono::steady_clock::now();
         plan.image = emu::EmuCpu::read_image(image_path);
-        std::printf("Image %s, %zu bytes.\n", image_path.c_str(), plan.image.size());
+        std::printf("Image %zu bytes.\n", plan.image.size());
         if (!elf_path.empty()) {
             print_stack(elf_path);
         }
