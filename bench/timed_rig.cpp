@@ -5,8 +5,6 @@
 namespace bench {
 namespace {
 
-constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
-
 sim::SdCardConfig card_config(const Card& card) {
     sim::SdCardConfig config;
     if (card.timing) {

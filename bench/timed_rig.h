@@ -33,6 +33,7 @@ struct Card {
 class TimedRig {
   public:
     static constexpr int8_t CS_PIN = 7;
+    static constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
 
     TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, const Card& card,
              const std::vector<emu::InterruptLoad>& interrupts);

@@ -3,12 +3,14 @@
 
 Each table sits between two marker lines:
 
-    <!-- bench: size -->                 from bench/results/figures.txt
+    <!-- bench: size -->                 from bench/results/figures.txt, the standard image
+    <!-- bench: images -->               from bench/results/figures.txt, the three images
     <!-- bench: instructions -->         from bench/results/figures.txt
     <!-- bench: chip_time FAT32/64 -->   from bench/results/chip_time.txt, one volume: the
                                          typical card, the fast-to-slow range beside the time
-    <!-- bench: seeks -->                chip_time's seek figures, now and before seeks jumped
-    <!-- bench: seek_instructions -->    chip_time's instructions per random read
+    <!-- bench: seeks -->                chip_time's seek figures, now, and before seeks jumped from
+                                         bench/results/seek-baseline.txt (scripts/seek-baseline.sh)
+    <!-- bench: record -->               chip_time's cost of a record appended with command 11
     <!-- bench: run -->                  the rows and wall time of the run behind the results
     <!-- bench: host_costs -->           the host services' times, from emu/host_costs.h
     <!-- bench: end -->
@@ -52,12 +54,24 @@ def section(text, title):
     return lines[start:end]
 
 
+def image_sizes(figures):
+    """{image: [bytes, code, constant data, worst-case stack]} as the post-link step counted them."""
+    sizes = {}
+    for line in section(figures, 'Chip images')[1:]:
+        match = re.match(r'\s+(\w+)\s+(\d+)\s+(\d+)\s+(\d+)\s+(\d+)$', line)
+        sizes[match.group(1)] = list(match.groups()[1:])
+    return sizes
+
+
 def size_table(figures):
-    rows = []
-    for line in section(figures, 'Chip image'):
-        match = re.match(r'\s+(.+?)\s+(\d+) bytes', line)
-        rows.append([match.group(1), grouped(match.group(2))])
-    return table(['', 'bytes'], rows)
+    names = ['image in flash', 'code', 'constant data', 'worst-case stack, computed']
+    values = image_sizes(figures)['standard']
+    return table(['', 'bytes'], [[name, grouped(value)] for name, value in zip(names, values)])
+
+
+def images_table(figures):
+    rows = [[name] + [grouped(value) for value in values] for name, values in image_sizes(figures).items()]
+    return table(['image', 'image bytes in flash', 'code', 'constant data', 'worst-case stack'], rows)
 
 
 def instructions_table(figures):
@@ -106,29 +120,45 @@ def chip_time_table(chip_time, volume):
                   'instructions per bus byte', 'bus shifting'], table_rows)
 
 
-def seeks_table(chip_time):
-    rows = []
-    for line in chip_time.splitlines():
-        match = re.match(r'(FAT\d+/\d+)\s+(contiguous|fragmented)((?:\s+(?:[\d.]+|-)){6})$', line)
+def seek_rows(text):
+    """{(volume, file): [bus per payload byte, bus per random read, fresh write bus, instructions per read]}."""
+    rows = {}
+    for line in text.splitlines():
+        match = re.match(r'(FAT\d+/\d+)\s+(contiguous|fragmented)((?:\s+[\d.]+){4})$', line)
         if match:
-            rows.append([match.group(1), match.group(2)] + [grouped(value) for value in match.group(3).split()])
-    if not rows:
-        raise SystemExit('readme_figures: no seek figures in bench/results/chip_time.txt')
+            rows[(match.group(1), match.group(2))] = match.group(3).split()
+    return rows
+
+
+def seeks_table(chip_time, baseline):
+    now = seek_rows(chip_time)
+    before = seek_rows(baseline)
+    if not now or set(now) != set(before):
+        raise SystemExit('readme_figures: the seek figures of bench/results/chip_time.txt and '
+                         'seek-baseline.txt are not of the same volumes')
+    rows = []
+    for key, figures in now.items():
+        rows.append(list(key) + [grouped(value) for pair in zip(figures, before[key]) for value in pair])
     return table(['volume', 'file', '1 MB in 512-byte reads: bus bytes per payload byte', 'before',
                   'random 100-byte read: bus bytes per call', 'before',
-                  'fresh open + 10-byte write: bus bytes, mount included', 'before'], rows)
+                  'fresh open + 10-byte write: bus bytes, mount included', 'before',
+                  'instructions per random read', 'before'], rows)
 
 
-def seek_instructions_table(chip_time):
-    rows = []
+def record_table(chip_time):
+    costs = {}
     for line in chip_time.splitlines():
-        match = re.match(r'\s+(FAT\d+/64)\s+(\d+) now, (\d+) before: ([\d.]+) of before$', line)
+        match = re.match(r'\s+(FAT\d+/\d+)\s+(\w+)\s+(\d+) bus bytes, ([\d.]+) ms$', line)
         if match:
-            rows.append([match.group(1)] + [grouped(value) for value in match.groups()[1:]])
-    if not rows:
-        raise SystemExit('readme_figures: no instructions per random read in bench/results/chip_time.txt')
-    return table(['volume', 'CPU instructions per random 100-byte read', 'before', 'now as a share of before'],
-                 rows)
+            costs.setdefault(match.group(1), {})[match.group(2)] = match.group(3, 4)
+    if not costs:
+        raise SystemExit('readme_figures: no record costs in bench/results/chip_time.txt')
+    rows = []
+    for volume, cards in costs.items():
+        rows.append([volume] + ['%s bus bytes, %s ms' % (grouped(cards[card][0]), cards[card][1])
+                                for card in ('fast', 'typical', 'slow') if card in cards])
+    cards = [card for card in ('fast', 'typical', 'slow') if card in next(iter(costs.values()))]
+    return table(['volume'] + ['%s card' % card for card in cards], rows)
 
 
 def run_line(chip_time):
@@ -184,10 +214,11 @@ def generated(readme):
     chip_time = (RESULTS / 'chip_time.txt').read_text()
     makers = {
         'size': lambda arg: size_table(figures),
+        'images': lambda arg: images_table(figures),
         'instructions': lambda arg: instructions_table(figures),
         'chip_time': lambda arg: chip_time_table(chip_time, arg),
-        'seeks': lambda arg: seeks_table(chip_time),
-        'seek_instructions': lambda arg: seek_instructions_table(chip_time),
+        'seeks': lambda arg: seeks_table(chip_time, (RESULTS / 'seek-baseline.txt').read_text()),
+        'record': lambda arg: record_table(chip_time),
         'run': lambda arg: run_line(chip_time),
         'host_costs': lambda arg: host_costs_table((ROOT / 'emu' / 'host_costs.h').read_text()),
     }
