@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
             bench::write_csv(csv_path, rows, limit);
         }
         bench::print_byte_counted_figures(byte_counted);
-        bench::print_record_cost(rows);
+        bench::print_record_cost(rows, byte_counted);
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("\n(%zu rows and %zu on the byte-counted card in %.0f s on this machine, %u threads)\n",
                     rows.size(), byte_counted.size(), took, plan.threads);

@@ -146,19 +146,23 @@ void write_csv(const std::string& path, const std::vector<Row>& rows, double lim
     }
 }
 
-void print_record_cost(const std::vector<Row>& rows) {
-    bool any = false;
-    for (const Row& r : rows) {
-        if (r.workload->figure != Figure::GrownRecords) {
-            continue;
+void print_record_cost(const std::vector<Row>& rows, const std::vector<Row>& byte_counted) {
+    std::vector<const Row*> grown;
+    for (const std::vector<Row>* from : {&rows, &byte_counted}) {
+        for (const Row& r : *from) {
+            if (r.workload->figure == Figure::GrownRecords) {
+                grown.push_back(&r);
+            }
         }
-        if (!any) {
-            std::printf("\nper 20-byte record appended with command 11 (growing image):\n");
-            any = true;
-        }
-        const double calls = static_cast<double>(r.tally.calls ? r.tally.calls : 1);
-        std::printf("  %-9s %-7s %.0f bus bytes, %.2f ms\n", volume_name(r.shape).c_str(), r.card,
-                    static_cast<double>(r.tally.bus_bytes) / calls, seconds(r.tally) * 1e3 / calls);
+    }
+    if (grown.empty()) {
+        return;
+    }
+    std::printf("\nper 20-byte record appended with command 11 (growing image):\n");
+    for (const Row* r : grown) {
+        const double calls = static_cast<double>(r->tally.calls ? r->tally.calls : 1);
+        std::printf("  %-9s %-12s %.0f bus bytes, %.2f ms\n", volume_name(r->shape).c_str(), r->card,
+                    static_cast<double>(r->tally.bus_bytes) / calls, seconds(r->tally) * 1e3 / calls);
     }
 }
 

@@ -27,6 +27,6 @@ void write_csv(const std::string& path, const std::vector<Row>& rows, double bus
 // Issue 19's seek figures per volume and a load's reads alone.
 void print_byte_counted_figures(const std::vector<Row>& rows);
 // What one record of the growing image's appends costs, per volume and card.
-void print_record_cost(const std::vector<Row>& rows);
+void print_record_cost(const std::vector<Row>& rows, const std::vector<Row>& byte_counted);
 
 } // namespace bench

@@ -145,10 +145,13 @@ def seeks_table(chip_time, baseline):
                   'instructions per random read', 'before'], rows)
 
 
+CARDS = ('fast', 'typical', 'slow', 'byte-counted')
+
+
 def record_table(chip_time):
     costs = {}
     for line in chip_time.splitlines():
-        match = re.match(r'\s+(FAT\d+/\d+)\s+(\w+)\s+(\d+) bus bytes, ([\d.]+) ms$', line)
+        match = re.match(r'\s+(FAT\d+/\d+)\s+([\w-]+)\s+(\d+) bus bytes, ([\d.]+) ms$', line)
         if match:
             costs.setdefault(match.group(1), {})[match.group(2)] = match.group(3, 4)
     if not costs:
@@ -156,8 +159,8 @@ def record_table(chip_time):
     rows = []
     for volume, cards in costs.items():
         rows.append([volume] + ['%s bus bytes, %s ms' % (grouped(cards[card][0]), cards[card][1])
-                                for card in ('fast', 'typical', 'slow') if card in cards])
-    cards = [card for card in ('fast', 'typical', 'slow') if card in next(iter(costs.values()))]
+                                for card in CARDS if card in cards])
+    cards = [card for card in CARDS if card in next(iter(costs.values()))]
     return table(['volume'] + ['%s card' % card for card in cards], rows)
 
 
