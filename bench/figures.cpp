@@ -1,24 +1,18 @@
 // Prints the chip image's figures: its size, the stack each command needs and
 // the instructions each typical call executes, measured in the emulator on a
 // card made by the FAT tools. A report, not a timed test.
-#include <elf.h>
-
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "elf_file.h"
-#include "emu_cpu.h"
-#include "sd_card.h"
 #include "sdtypes.h"
-#include "stack_depth.h"
+#include "timed_rig.h"
 #include "volume.h"
 
 namespace {
-
-constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
-constexpr int8_t CS_PIN = 7;
 
 struct Measured {
     std::string what;
@@ -28,12 +22,7 @@ struct Measured {
     size_t bus_bytes;
 };
 
-std::vector<uint8_t> make_card(const testsupport::ScratchDir& dir) {
-    testsupport::VolumeSpec shape;
-    shape.fat = 16;
-    shape.size_kib = 8192;
-    shape.sectors_per_cluster = 1;
-    testsupport::Volume volume(dir.file("card.img"), shape);
+void fill_card(const testsupport::Volume& volume) {
     volume.put("/DATA.BIN", testsupport::pattern(64 * 1024, 7));
     volume.mkdir("/LIST");
     std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
@@ -48,90 +37,82 @@ std::vector<uint8_t> make_card(const testsupport::ScratchDir& dir) {
     program += std::string(2, '\0');
     volume.put("/PROG.BAS", {program.begin(), program.end()});
     volume.put("/SAVE.BAS", std::vector<uint8_t>(2048, ' '));
-    return volume.bytes();
 }
 
-class Bench {
-  public:
-    Bench(const std::vector<uint8_t>& image, std::vector<uint8_t> card)
-        : disk_(sim::DiskImage::from_bytes(std::move(card))), card_(disk_), cpu_(image, PLACEMENT) {
-        board_.attach(&card_, CS_PIN);
-        std::vector<std::string> lines;
-        for (int line = 10; line <= 100; line += 10) {
-            lines.push_back(std::to_string(line) + " PRINT \"SAVED " + std::to_string(line) + "\"");
-        }
-        board_.set_program(lines);
-    }
+Measured call(bench::TimedRig& rig, const std::string& what, const sim::Call& c) {
+    rig.measure(c, 0);
+    return {what, c.mode, rig.cpu().last_call().instructions, rig.cpu().last_call().stack_bytes,
+            rig.board().bus().size()};
+}
 
-    Measured call(const std::string& what, const sim::Call& c) {
-        const size_t bus_before = board_.bus().size();
-        const size_t console_before = board_.console().size();
-        sim::invoke(board_, cpu_, c);
-        if (board_.console().size() != console_before) {
-            throw std::runtime_error(what + " printed " + board_.console().substr(console_before));
-        }
-        return {what, c.mode, cpu_.last_call().instructions, cpu_.last_call().stack_bytes,
-                board_.bus().size() - bus_before};
-    }
-
-    uint32_t stack_peak() const { return cpu_.stack_peak(); }
-
-  private:
-    sim::Board board_;
-    sim::DiskImage disk_;
-    sim::SdCard card_;
-    emu::EmuCpu cpu_;
-};
-
-void print_image_size(const std::vector<uint8_t>& image, const char* elf_path) {
-    const target::ElfFile elf = target::ElfFile::load(elf_path);
-    uint32_t code = 0, rodata = 0;
-    for (const auto& s : elf.sections()) {
-        if ((s.flags & SHF_ALLOC) && s.type == SHT_PROGBITS) {
-            ((s.flags & SHF_EXECINSTR) ? code : rodata) += s.size;
+// The post-link step's .size file beside an image: what it says of `field`.
+uint32_t size_field(const std::string& size_file, const std::string& field) {
+    std::ifstream in(size_file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(field, 0) == 0) {
+            return static_cast<uint32_t>(std::stoul(line.substr(field.size())));
         }
     }
-    std::printf("Chip image (sdcard.bin)\n");
-    std::printf("  %-34s %8zu bytes\n", "image in flash", image.size());
-    std::printf("  %-34s %8u bytes\n", "code", code);
-    std::printf("  %-34s %8u bytes\n", "constant data", rodata);
-    const target::StackReport stack = target::compute_stack(elf, 0);
-    std::printf("  %-34s %8u bytes  (%s)\n\n", "worst-case stack, computed", stack.worst_case,
-                stack.unbounded.empty() ? target::describe_chain(stack).c_str() : stack.unbounded.c_str());
+    throw std::runtime_error(size_file + " has no line '" + field + "'");
+}
+
+// Sizes as the post-link step counted them when it wrote each image.
+void print_image_sizes(const std::string& target_dir) {
+    std::printf("Chip images (the post-link step's .size files)\n");
+    std::printf("  %-10s %12s %8s %14s %17s\n", "image", "bytes", "code", "constant data",
+                "worst-case stack");
+    for (const char* name : {"readonly", "standard", "growing"}) {
+        const std::string file = target_dir + "/sdcard" +
+                                 (std::string(name) == "standard" ? "" : "-" + std::string(name)) + ".size";
+        std::printf("  %-10s %12u %8u %14u %17u\n", name, size_field(file, "image bytes"),
+                    size_field(file, "code bytes"), size_field(file, "read-only data"),
+                    size_field(file, "worst-case stack"));
+    }
+    std::printf("\n");
 }
 
 } // namespace
 
-// figures [sdcard.bin sdcard.elf]: the build's image, or another one to compare with.
-int main(int argc, char** argv) {
-    const bool other = argc == 3;
+int main() {
     try {
-        const std::vector<uint8_t> image = emu::EmuCpu::read_image(other ? argv[1] : SDCARD_IMAGE_PATH);
-        print_image_size(image, other ? argv[2] : SDCARD_ELF_PATH);
-
+        print_image_sizes(SDCARD_TARGET_DIR);
+        const std::vector<uint8_t> image = emu::EmuCpu::read_image(SDCARD_IMAGE_PATH);
         testsupport::ScratchDir dir;
-        Bench bench(image, make_card(dir));
+        testsupport::VolumeSpec shape;
+        shape.fat = 16;
+        shape.size_kib = 8192;
+        shape.sectors_per_cluster = 1;
+        const testsupport::Volume volume(dir.file("card.img"), shape);
+        fill_card(volume);
+        bench::TimedRig rig(image, volume.image().string(), {"byte-counted", std::nullopt}, {});
+        std::vector<std::string> lines;
+        for (int line = 10; line <= 100; line += 10) {
+            lines.push_back(std::to_string(line) + " PRINT \"SAVED " + std::to_string(line) + "\"");
+        }
+        rig.board().set_program(lines);
+
         std::vector<Measured> rows;
-        rows.push_back(bench.call("set chip select", {MODE_SET_CS, {CS_PIN, 0, 0, 0}}));
-        rows.push_back(bench.call("mount and open", {MODE_OPEN, sim::counted("DATA.BIN")}));
-        rows.push_back(bench.call("512-byte read at a sector boundary", {MODE_READ, {}, 1024, 512}));
-        rows.push_back(bench.call("100 bytes at position 1,000", {MODE_READ, {}, 1000, 100}));
+        rows.push_back(call(rig, "set chip select", {MODE_SET_CS, {bench::TimedRig::CS_PIN, 0, 0, 0}}));
+        rows.push_back(call(rig, "mount and open", {MODE_OPEN, sim::counted("DATA.BIN")}));
+        rows.push_back(call(rig, "512-byte read at a sector boundary", {MODE_READ, {}, 1024, 512}));
+        rows.push_back(call(rig, "100 bytes at position 1,000", {MODE_READ, {}, 1000, 100}));
         rows.push_back(
-            bench.call("10-byte write at position 5", {MODE_WRITE, sim::counted("0123456789"), 5, 10}));
-        rows.push_back(bench.call("mount and open a directory", {MODE_OPENDIR, sim::counted("LIST")}));
+            call(rig, "10-byte write at position 5", {MODE_WRITE, sim::counted("0123456789"), 5, 10}));
+        rows.push_back(call(rig, "mount and open a directory", {MODE_OPENDIR, sim::counted("LIST")}));
         Measured listing{"listing 16 entries", MODE_READDIR, 0, 0, 0};
         for (int i = 0; i < 16; ++i) {
-            const Measured entry = bench.call("", {MODE_READDIR, {}});
+            const Measured entry = call(rig, "", {MODE_READDIR, {}});
             listing.instructions += entry.instructions;
             listing.bus_bytes += entry.bus_bytes;
             listing.stack_bytes = std::max(listing.stack_bytes, entry.stack_bytes);
         }
         rows.push_back(listing);
-        rows.push_back(bench.call("load a 20-line program", {MODE_LOAD, sim::counted("PROG.BAS")}));
-        rows.push_back(bench.call("save a 10-line program", {MODE_SAVE, sim::counted("SAVE.BAS")}));
+        rows.push_back(call(rig, "load a 20-line program", {MODE_LOAD, sim::counted("PROG.BAS")}));
+        rows.push_back(call(rig, "save a 10-line program", {MODE_SAVE, sim::counted("SAVE.BAS")}));
+        rig.check_card();
 
         std::printf("Instructions per call (emulated M4K, image at 0x%08X; host services not counted)\n",
-                    PLACEMENT);
+                    bench::TimedRig::PLACEMENT);
         std::printf("  %-34s %4s %12s %10s %12s\n", "operation", "cmd", "instructions", "SPI bytes",
                     "stack bytes");
         for (const auto& r : rows) {
@@ -146,7 +127,7 @@ int main(int argc, char** argv) {
         for (const auto& [mode, bytes] : peak) {
             std::printf("  command %d %8u\n", mode, bytes);
         }
-        std::printf("  %-9s %8u\n", "all", bench.stack_peak());
+        std::printf("  %-9s %8u\n", "all", rig.cpu().stack_peak());
 
         return 0;
     } catch (const std::exception& e) {

@@ -5,20 +5,19 @@
 namespace bench {
 namespace {
 
-constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
-
-sim::SdCardConfig timed_card(sim::CardProfile profile) {
+sim::SdCardConfig card_config(const Card& card) {
     sim::SdCardConfig config;
-    config.timing = sim::card_timing(profile);
+    if (card.timing) {
+        config.timing = sim::card_timing(*card.timing);
+    }
     return config;
 }
 
 } // namespace
 
-TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path,
-                   sim::CardProfile card_timing, const std::vector<emu::InterruptLoad>& interrupts)
-    : disk_(sim::DiskImage::open_file(card_path)), card_(disk_, timed_card(card_timing)),
-      cpu_(image, PLACEMENT) {
+TimedRig::TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, const Card& card,
+                   const std::vector<emu::InterruptLoad>& interrupts)
+    : disk_(sim::DiskImage::open_file(card_path)), card_(disk_, card_config(card)), cpu_(image, PLACEMENT) {
     cpu_.set_interrupts(interrupts);
     board_.attach(&card_, CS_PIN);
     board_.set_chip_select_option(CS_PIN);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,20 @@ struct Tally {
     uint64_t shifting_ps = 0; // of that time, with a byte on the bus
 };
 
+// The card a workload runs on: one of the timing profiles, or none, the card
+// model's delays counted in bytes clocked (a 2-byte read gap, 4 busy bytes),
+// which makes the bus bytes the module's own traffic whatever the clock.
+struct Card {
+    const char* name;
+    std::optional<sim::CardProfile> timing;
+};
+
 class TimedRig {
   public:
     static constexpr int8_t CS_PIN = 7;
+    static constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
 
-    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, sim::CardProfile card_timing,
+    TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, const Card& card,
              const std::vector<emu::InterruptLoad>& interrupts);
 
     // Prepares a workload; not counted.

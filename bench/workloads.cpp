@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "interleaved_files.h"
 #include "ram_layout.h"
 #include "sdtypes.h"
 
@@ -34,10 +35,15 @@ std::vector<uint8_t> bytes(const std::string& text) { return {text.begin(), text
 
 void open(TimedRig& rig, const char* name) { rig.setup({MODE_OPEN, sim::counted(name)}); }
 
-void mount_and_open(TimedRig& rig, int) { rig.measure({MODE_OPEN, sim::counted("READ.BIN")}, 0); }
+// A 1 MB file in one piece as a computer copies it, and one whose clusters
+// alternate with those of another 1 MB file (interleaved_files.h).
+constexpr const char* CONTIGUOUS = "READ.BIN";
+constexpr const char* FRAGMENTED = "FRAG.BIN";
 
-void sequential_reads(TimedRig& rig, int) {
-    open(rig, "READ.BIN");
+void mount_and_open(TimedRig& rig, int) { rig.measure({MODE_OPEN, sim::counted(CONTIGUOUS)}, 0); }
+
+void sequential_reads(TimedRig& rig, const char* file) {
+    open(rig, file);
     for (uint32_t at = 0; at < MIB; at += 512) {
         const sim::Returned r = rig.measure({MODE_READ, {}, FROM_RUNNING_POSITION, 512}, 512);
         if (r.p4 != 512) {
@@ -46,8 +52,8 @@ void sequential_reads(TimedRig& rig, int) {
     }
 }
 
-void random_reads(TimedRig& rig, int count) {
-    open(rig, "READ.BIN");
+void random_reads(TimedRig& rig, const char* file, int count) {
+    open(rig, file);
     std::mt19937 random(9);
     std::uniform_int_distribution<int32_t> position(0, MIB - 100);
     for (int i = 0; i < count; ++i) {
@@ -65,9 +71,11 @@ void appended_records(TimedRig& rig, int count) {
 }
 
 // Command 11 of the growing image, into a file it has just made: the file
-// grows by a cluster whenever a record crosses into one.
+// grows by a cluster whenever a record crosses into one. The cards share a
+// volume, so a card after the first empties what the one before it grew.
 void grown_records(TimedRig& rig, int count) {
     rig.setup({MODE_CREATE, sim::counted("GROWN.DAT")});
+    rig.setup({MODE_SET_SIZE, {}, 0});
     for (int i = 0; i < count; ++i) {
         char record[21];
         std::snprintf(record, sizeof record, "RECORD %05u ABCDEF\n", static_cast<unsigned>(i) % 100000u);
@@ -129,16 +137,18 @@ void load_program(TimedRig& rig, const char* name, uint32_t size) {
     }
 }
 
-void fresh_write_near_end(TimedRig& rig, int) {
-    rig.setup({MODE_OPEN, sim::counted("READ.BIN")}); // the card is up, the volume mounted
-    rig.measure({MODE_OPEN, sim::counted("WRITE.BIN")}, 0);
+void fresh_write_near_end(TimedRig& rig, const char* file) {
+    rig.setup({MODE_OPEN, sim::counted(CONTIGUOUS)}); // the card is up, the volume mounted
+    rig.measure({MODE_OPEN, sim::counted(file)}, 0);
     rig.measure({MODE_WRITE, sim::counted("0123456789"), MIB - 1000 + 3, 10}, 10);
 }
 
 } // namespace
 
 void fill_volume(const testsupport::Volume& volume) {
-    volume.put("/READ.BIN", testsupport::pattern(MIB, 1));
+    volume.put(std::string("/") + CONTIGUOUS, testsupport::pattern(MIB, 1));
+    put_interleaved(volume, FRAGMENTED, testsupport::pattern(MIB, 3), "OTHER.BIN",
+                    testsupport::pattern(MIB, 4));
     volume.put("/WRITE.BIN", testsupport::pattern(MIB, 2));
     volume.put("/APPEND.DAT", std::vector<uint8_t>(40 * 1024, 0));
     volume.put("/PROG40K.BAS", bytes(program_text(PROGRAM_40K)));
@@ -156,21 +166,36 @@ void fill_volume(const testsupport::Volume& volume) {
 
 const std::vector<Workload>& workloads() {
     static const std::vector<Workload> table = {
-        {"mount and open", 1, 1, mount_and_open},
-        {"1 MB in 512-byte raw reads", 2048, 2048, sequential_reads},
-        {"random 100-byte string reads", 1000, 10, random_reads},
+        {"mount and open", 1, 1, mount_and_open, Figure::MountAndOpen},
+        {"1 MB in 512-byte raw reads", 2048, 2048,
+         [](TimedRig& rig, int) { sequential_reads(rig, CONTIGUOUS); }, Figure::SequentialReads},
+        {"random 100-byte string reads", 1000, 1000,
+         [](TimedRig& rig, int count) { random_reads(rig, CONTIGUOUS, count); }, Figure::RandomReads},
         {"appended 20-byte records (position -1)", 2000, 200, appended_records},
-        {"20-byte records grown by command 11", 2000, 2000, grown_records, Image::Growing},
+        {"20-byte records grown by command 11", 2000, 200, grown_records, Figure::GrownRecords, false,
+         Image::Growing},
         {"unaligned 10-byte writes over 1 MB", 200, 8, unaligned_writes},
         {"listing 200 entries", 202, 202, listing},
         {"save a 40 KB program", 1, 1, save_program},
         {"load a 40 KB program", 1, 1,
          [](TimedRig& rig, int) { load_program(rig, "PROG40K.BAS", PROGRAM_40K); }},
-        {"fresh open, 10-byte write at the end", 2, 2, fresh_write_near_end},
+        {"fresh open, 10-byte write at the end", 2, 2,
+         [](TimedRig& rig, int) { fresh_write_near_end(rig, "WRITE.BIN"); }, Figure::FreshWrite},
         {"load a 50,000-byte program", 1, 1,
-         [](TimedRig& rig, int) { load_program(rig, "PROG50K.BAS", PROGRAM_50K); }},
+         [](TimedRig& rig, int) { load_program(rig, "PROG50K.BAS", PROGRAM_50K); }, Figure::Load50k},
+        {"1 MB in 512-byte raw reads, fragmented", 2048, 2048,
+         [](TimedRig& rig, int) { sequential_reads(rig, FRAGMENTED); }, Figure::SequentialReads, true},
+        {"random 100-byte string reads, fragmented", 1000, 10,
+         [](TimedRig& rig, int count) { random_reads(rig, FRAGMENTED, count); }, Figure::RandomReads, true},
+        {"fresh open, 10-byte write at the end, fragmented", 2, 2,
+         [](TimedRig& rig, int) { fresh_write_near_end(rig, FRAGMENTED); }, Figure::FreshWrite, true},
     };
     return table;
+}
+
+bool is_seek(const Workload& w) {
+    return w.figure == Figure::SequentialReads || w.figure == Figure::RandomReads ||
+           w.figure == Figure::FreshWrite;
 }
 
 } // namespace bench

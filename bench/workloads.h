@@ -11,6 +11,9 @@
 
 namespace bench {
 
+// What the figures printed below chip_time's table read a row as.
+enum class Figure { None, MountAndOpen, SequentialReads, RandomReads, FreshWrite, Load50k, GrownRecords };
+
 // The chip image a workload runs on.
 enum class Image { Standard, Growing };
 
@@ -19,6 +22,8 @@ struct Workload {
     int full;      // repetitions the figures are defined with
     int short_run; // in the short run: where every one walks a long cluster chain
     void (*run)(TimedRig& rig, int repetitions);
+    Figure figure = Figure::None;
+    bool fragmented = false; // on the file whose clusters alternate with another's
     Image image = Image::Standard;
 };
 
@@ -26,5 +31,8 @@ struct Workload {
 void fill_volume(const testsupport::Volume& volume);
 
 const std::vector<Workload>& workloads();
+
+// Whether the row is one of the seek figures (issue 19).
+bool is_seek(const Workload& w);
 
 } // namespace bench

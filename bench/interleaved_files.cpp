@@ -1,0 +1,223 @@
+#include "interleaved_files.h"
+
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+
+#include "disk_image.h"
+#include "little_endian.h"
+#include "volume_map.h"
+
+namespace bench {
+namespace {
+
+constexpr size_t SECTOR = 512;
+
+uint32_t get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8u); }
+uint32_t get32(const std::vector<uint8_t>& b, size_t at) { return get16(b, at) | (get16(b, at + 2) << 16u); }
+
+// The first FAT, held in memory and written back over every copy.
+class Fat {
+  public:
+    Fat(sim::DiskImage& image, const testsupport::VolumeGeometry& geo, uint32_t copies)
+        : image_(image), geo_(geo), copies_(copies), sectors_(geo.fat_sectors / copies) {
+        for (uint32_t s = 0; s < sectors_; ++s) {
+            const std::vector<uint8_t> data = image.read_sector(geo.fat_start + s);
+            bytes_.insert(bytes_.end(), data.begin(), data.end());
+        }
+    }
+
+    uint32_t next(uint32_t cluster) const {
+        return geo_.fat_bits == 16 ? get16(bytes_, cluster * 2u) : get32(bytes_, cluster * 4u) & 0x0FFFFFFF;
+    }
+
+    // `next` 0 ends the chain at `cluster`.
+    void link(uint32_t cluster, uint32_t next) {
+        if (geo_.fat_bits == 16) {
+            testsupport::put16(bytes_, cluster * 2u, next != 0 ? next : 0xFFFF);
+        } else { // the top four bits are reserved and kept
+            const uint32_t kept = get32(bytes_, cluster * 4u) & 0xF0000000;
+            testsupport::put32(bytes_, cluster * 4u, kept | (next != 0 ? next : 0x0FFFFFFF));
+        }
+    }
+
+    // The clusters from `first` to the end mark; throws on a chain that leaves the volume or loops.
+    std::vector<uint32_t> chain(uint32_t first) const {
+        std::vector<uint32_t> clusters;
+        for (uint32_t c = first; c < 0x0FFFFFF8 && (geo_.fat_bits == 32 || c < 0xFFF8); c = next(c)) {
+            if (c < 2 || c - 2 >= geo_.clusters || clusters.size() > geo_.clusters) {
+                throw std::runtime_error("interleaving: a chain leaves the volume or loops");
+            }
+            clusters.push_back(c);
+        }
+        return clusters;
+    }
+
+    void store() {
+        for (uint32_t copy = 0; copy < copies_; ++copy) {
+            for (uint32_t s = 0; s < sectors_; ++s) {
+                const auto from = bytes_.begin() + static_cast<std::ptrdiff_t>(s * SECTOR);
+                image_.write_sector(geo_.fat_start + copy * sectors_ + s, {from, from + SECTOR});
+            }
+        }
+    }
+
+  private:
+    sim::DiskImage& image_;
+    const testsupport::VolumeGeometry& geo_;
+    uint32_t copies_;
+    uint32_t sectors_; // of one copy
+    std::vector<uint8_t> bytes_;
+};
+
+uint32_t first_sector(const testsupport::VolumeGeometry& geo, uint32_t cluster) {
+    return geo.data_start + (cluster - 2) * geo.cluster_sectors;
+}
+
+// "FRAG.BIN" as a directory entry spells it.
+std::string entry_name(const std::string& name) {
+    const size_t dot = name.find('.');
+    std::string base = name.substr(0, dot);
+    std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+    base.resize(8, ' ');
+    extension.resize(3, ' ');
+    return base + extension;
+}
+
+struct DirEntry {
+    uint32_t sector;
+    size_t at;
+};
+
+DirEntry find_in_root(const sim::DiskImage& image, const testsupport::VolumeGeometry& geo, const Fat& fat,
+                      const std::string& name) {
+    std::vector<uint32_t> sectors;
+    if (geo.fat_bits == 32) {
+        for (uint32_t cluster : fat.chain(geo.root_cluster)) {
+            for (uint32_t s = 0; s < geo.cluster_sectors; ++s) {
+                sectors.push_back(first_sector(geo, cluster) + s);
+            }
+        }
+    } else {
+        for (uint32_t s = 0; s < geo.root_sectors; ++s) {
+            sectors.push_back(geo.root_start + s);
+        }
+    }
+    const std::string wanted = entry_name(name);
+    for (uint32_t sector : sectors) {
+        const std::vector<uint8_t> data = image.read_sector(sector);
+        for (size_t at = 0; at < SECTOR; at += 32) {
+            if (std::equal(wanted.begin(), wanted.end(), data.begin() + static_cast<std::ptrdiff_t>(at)) &&
+                (data[at + 11] & 0x18) == 0) {
+                return {sector, at};
+            }
+        }
+    }
+    throw std::runtime_error("interleaving: no " + name + " in the root directory");
+}
+
+uint32_t first_cluster(const sim::DiskImage& image, const DirEntry& entry) {
+    const std::vector<uint8_t> data = image.read_sector(entry.sector);
+    return (get16(data, entry.at + 20) << 16u) | get16(data, entry.at + 26);
+}
+
+void set_first_cluster(sim::DiskImage& image, const DirEntry& entry, uint32_t cluster) {
+    std::vector<uint8_t> data = image.read_sector(entry.sector);
+    testsupport::put16(data, entry.at + 20, cluster >> 16); // zero on FAT16, as it was
+    testsupport::put16(data, entry.at + 26, cluster);
+    image.write_sector(entry.sector, data);
+}
+
+std::vector<std::vector<uint8_t>> read_clusters(const sim::DiskImage& image,
+                                                const testsupport::VolumeGeometry& geo,
+                                                const std::vector<uint32_t>& chain) {
+    std::vector<std::vector<uint8_t>> data;
+    for (uint32_t cluster : chain) {
+        for (uint32_t s = 0; s < geo.cluster_sectors; ++s) {
+            data.push_back(image.read_sector(first_sector(geo, cluster) + s));
+        }
+    }
+    return data;
+}
+
+// Lays `data` (a chain's sectors in file order) on `clusters` and links them in that order.
+void place(sim::DiskImage& image, const testsupport::VolumeGeometry& geo, Fat& fat,
+           const std::vector<uint32_t>& clusters, const std::vector<std::vector<uint8_t>>& data) {
+    for (size_t i = 0; i < clusters.size(); ++i) {
+        for (uint32_t s = 0; s < geo.cluster_sectors; ++s) {
+            image.write_sector(first_sector(geo, clusters[i]) + s, data[i * geo.cluster_sectors + s]);
+        }
+        fat.link(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : 0);
+    }
+}
+
+void interleave(const std::string& image_path, const std::string& first, const std::string& second) {
+    sim::DiskImage image = sim::DiskImage::open_file(image_path);
+    const std::optional<testsupport::VolumeGeometry> geo = testsupport::read_geometry(image);
+    if (!geo || geo->fat_bits == 12) {
+        throw std::runtime_error("interleaving: not a FAT16 or FAT32 volume");
+    }
+    Fat fat(image, *geo, image.read_sector(geo->boot)[16]);
+    const DirEntry entries[] = {find_in_root(image, *geo, fat, first),
+                                find_in_root(image, *geo, fat, second)};
+    std::vector<uint32_t> chains[2];
+    std::vector<std::vector<uint8_t>> data[2];
+    std::vector<uint32_t> space;
+    for (int f = 0; f < 2; ++f) {
+        chains[f] = fat.chain(first_cluster(image, entries[f]));
+        data[f] = read_clusters(image, *geo, chains[f]);
+        space.insert(space.end(), chains[f].begin(), chains[f].end());
+    }
+    std::sort(space.begin(), space.end());
+    // Alternate while both have clusters to take; the longer file takes the rest.
+    std::vector<uint32_t> dealt[2];
+    for (uint32_t cluster : space) {
+        const int turn = dealt[0].size() == chains[0].size()   ? 1
+                         : dealt[1].size() == chains[1].size() ? 0
+                                                               : dealt[0].size() > dealt[1].size();
+        dealt[turn].push_back(cluster);
+    }
+    for (int f = 0; f < 2; ++f) {
+        place(image, *geo, fat, dealt[f], data[f]);
+        set_first_cluster(image, entries[f], dealt[f].front());
+    }
+    fat.store();
+}
+
+// Clusters of the file that lie right after another of its clusters, from
+// the sectors the project's independent reading of the volume finds for it.
+size_t adjacent_clusters(const testsupport::Volume& volume, const std::string& name) {
+    const sim::DiskImage image = sim::DiskImage::open_file(volume.image(), sim::DiskImage::Access::ReadOnly);
+    const std::optional<std::set<uint32_t>> sectors = testsupport::file_sectors(image, "/" + name);
+    const uint32_t per_cluster = static_cast<uint32_t>(volume.shape().sectors_per_cluster);
+    if (!sectors || sectors->empty()) {
+        throw std::runtime_error("interleaving: " + name + " is not found after the move");
+    }
+    size_t runs = 0; // of sectors one after the other
+    for (uint32_t s : *sectors) {
+        runs += sectors->count(s - 1) == 0;
+    }
+    return sectors->size() / per_cluster - runs;
+}
+
+} // namespace
+
+void put_interleaved(const testsupport::Volume& volume, const std::string& first,
+                     const std::vector<uint8_t>& first_data, const std::string& second,
+                     const std::vector<uint8_t>& second_data) {
+    volume.put("/" + first, first_data);
+    volume.put("/" + second, second_data);
+    interleave(volume.image().string(), first, second);
+    if (const std::string problems = volume.fsck_problems(); !problems.empty()) {
+        throw std::runtime_error("interleaving left the volume unclean: " + problems);
+    }
+    if (volume.get("/" + first) != first_data || volume.get("/" + second) != second_data) {
+        throw std::runtime_error("interleaving changed what mtools reads from " + first + " or " + second);
+    }
+    if (const size_t adjacent = adjacent_clusters(volume, first); adjacent != 0) {
+        throw std::runtime_error("interleaving left " + std::to_string(adjacent) + " clusters of " + first +
+                                 " right after another of its own");
+    }
+}
+
+} // namespace bench
