@@ -60,7 +60,7 @@ void print_seek_figures(const std::vector<Row>& rows) {
         return;
     }
     std::printf(
-        "\nSeeks (issue 19), on the byte-counted card (the card model's delays counted in bytes clocked:\n"
+        "\nSeeks, on the byte-counted card (the card model's delays counted in bytes clocked:\n"
         "a 2-byte read gap, 4 busy bytes), so that the bus bytes are the module's own traffic whatever\n"
         "the card's timing. Random reads: %llu calls on the contiguous file, %llu on the fragmented one.\n",
         static_cast<unsigned long long>(random->tally.calls),

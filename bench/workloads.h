@@ -32,7 +32,7 @@ void fill_volume(const testsupport::Volume& volume);
 
 const std::vector<Workload>& workloads();
 
-// Whether the row is one of the seek figures (issue 19).
+// Whether the row is one of the seek figures.
 bool is_seek(const Workload& w);
 
 } // namespace bench

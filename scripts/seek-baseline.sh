@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The seek figures of the module as it was before seeks jumped (issue 19):
+# The seek figures of the module as it was before seeks jumped:
 # builds the standard chip image of commit 7a6ee9d, the last whose module
 # walked a file's cluster chain one FAT read per cluster (the next one,
 # 423bd6a, learnt runs of clusters), in a scratch clone of this repository,

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Holds the committed seek figures to issue 19's goals.
+"""Holds the committed seek figures to the goals set for them.
 
 On every volume, from bench/results/chip_time.txt (now) and seek-baseline.txt
 (the module before seeks jumped, scripts/seek-baseline.sh):
