@@ -96,6 +96,22 @@ void print_load_reads(const std::vector<Row>& rows) {
     }
 }
 
+// The block loop alone: from the start token to the end of the CRC the card
+// sends without a pause, so what is left of the time is the module's work.
+void print_block_loop_share(const std::vector<Row>& rows) {
+    std::printf("\n1 MB in 512-byte reads, contiguous, byte-counted card: share of the time the bus shifts,\n"
+                "over the whole call and within the data blocks (token to CRC)\n");
+    for (const Shape& shape : shapes_of(rows)) {
+        const Row* r = find(rows, shape, Figure::SequentialReads, false);
+        if (r != nullptr && r->tally.block_ps != 0) {
+            const Tally& t = r->tally;
+            std::printf("  %-9s %.1f%% of the call, %.1f%% of the blocks\n", volume_name(shape).c_str(),
+                        100.0 * static_cast<double>(t.shifting_ps) / static_cast<double>(t.time_ps),
+                        100.0 * static_cast<double>(t.block_shifting_ps) / static_cast<double>(t.block_ps));
+        }
+    }
+}
+
 } // namespace
 
 void print_header(const Setting& s) {
@@ -168,6 +184,7 @@ void print_record_cost(const std::vector<Row>& rows, const std::vector<Row>& byt
 
 void print_byte_counted_figures(const std::vector<Row>& rows) {
     print_seek_figures(rows);
+    print_block_loop_share(rows);
     print_load_reads(rows);
 }
 

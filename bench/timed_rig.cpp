@@ -5,6 +5,27 @@
 namespace bench {
 namespace {
 
+constexpr uint8_t READ_BLOCK_COMMAND = 0x51;
+constexpr uint8_t START_TOKEN = 0xFE;
+constexpr size_t TOKEN_AND_BLOCK = 1 + 512 + 2;
+
+// Each data block that a read command brings: the first start token the card
+// sends after the command byte, and the block and CRC behind it.
+void add_blocks(const sim::Board& board, const std::vector<sim::BusByte>& bus, Tally& tally) {
+    bool awaiting = false;
+    for (size_t i = 0; i < bus.size(); ++i) {
+        if (bus[i].out == READ_BLOCK_COMMAND && !bus[i].cs_high) {
+            awaiting = true;
+        } else if (awaiting && bus[i].in == START_TOKEN && i + TOKEN_AND_BLOCK <= bus.size()) {
+            const sim::BusByte& last = bus[i + TOKEN_AND_BLOCK - 1];
+            tally.block_ps += last.time_ps + board.byte_ps(last.brg) - bus[i].time_ps;
+            tally.block_shifting_ps += TOKEN_AND_BLOCK * board.byte_ps(last.brg);
+            awaiting = false;
+            i += TOKEN_AND_BLOCK - 1;
+        }
+    }
+}
+
 sim::SdCardConfig card_config(const Card& card) {
     sim::SdCardConfig config;
     if (card.timing) {
@@ -45,6 +66,7 @@ sim::Returned TimedRig::measure(const sim::Call& call, uint64_t payload) {
     for (const sim::BusByte& b : board_.bus()) {
         tally_.shifting_ps += board_.byte_ps(b.brg);
     }
+    add_blocks(board_, board_.bus(), tally_);
     return r;
 }
 

@@ -20,6 +20,10 @@ struct Tally {
     uint64_t time_ps = 0; // on the chip, host delays included
     uint64_t instructions = 0;
     uint64_t shifting_ps = 0; // of that time, with a byte on the bus
+    // Data blocks read, from the start of the token to the end of the CRC:
+    // how long they took and how much of it the bus was shifting.
+    uint64_t block_ps = 0;
+    uint64_t block_shifting_ps = 0;
 };
 
 // The card a workload runs on: one of the timing profiles, or none, the card
