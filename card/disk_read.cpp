@@ -1,5 +1,6 @@
 #include "card_access.h"
 #include "diskio.h"
+#include "module_assert.h"
 #include "sd_protocol.h"
 #include "spi_stream.h"
 
@@ -34,6 +35,8 @@ bool wait_data_token() {
 uint32_t receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
     uint32_t width = count >> READ_RUN_SHIFT;
     count &= (1u << READ_RUN_SHIFT) - 1;
+    // disk_readp refused anything else: the bytes kept lie in this block.
+    MODULE_ASSERT(count != 0 && offset < BLOCK_BYTES && count <= BLOCK_BYTES - offset);
     uint32_t crc = 0;
     uint32_t word = 0;
     uint32_t last = 0;

@@ -1,10 +1,14 @@
 // FAT entries, the walk along a chain, and the cluster-to-sector map.
 #include "diskio.h"
 #include "fat_layout.h"
+#include "module_assert.h"
 #include "pff.h"
 
 // Twice the bytes of an entry are 3, 4 or 8; the mount keeps every cluster
 // number below 2^28, so nothing wraps.
+// `type + 2` is that twice for FAT12 (3) and FAT16 (4) only while the type
+// codes are 1 and 2; it saves the compare and branch of a second type test.
+static_assert(FS_FAT12 == 1 && FS_FAT16 == 2, "fat_offset takes type + 2 for twice the entry size");
 uint32_t fat_offset(uint32_t type, uint32_t clst) { return clst * (type == FS_FAT32 ? 8 : type + 2) / 2; }
 
 // The entry of clst, read into the four bytes at buf; 1 when it cannot be read.
@@ -25,6 +29,8 @@ uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf) {
     } else {
         first |= read_run(first);
     }
+    // Entries of 2 and 4 bytes sit at offsets of their size: never across a sector.
+    MODULE_ASSERT(bc % SECTOR_SIZE + (first & 0xFF) <= SECTOR_SIZE);
     const uint32_t got = disk_readp(buf, fs->fatbase + bc / SECTOR_SIZE, bc % SECTOR_SIZE, first);
     if ((got & 0xFF) != RES_OK) {
         return 1;

@@ -4,6 +4,7 @@
 
 #include "diskio.h"
 #include "fat_layout.h"
+#include "module_assert.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ FRESULT fail(FATFS* fs) {
 bool enter_sector(FATFS* fs) {
     const uint32_t sector = fs->fptr / SECTOR_SIZE;
     const uint32_t cs = sector & (fs->csize - 1u);
+    MODULE_ASSERT(cs == 0 || last_byte_in(fs, fs->curr_clust));
     return locate(fs, cs == 0 ? cluster_at(fs, sector / fs->csize) : fs->curr_clust, cs);
 }
 
