@@ -25,9 +25,27 @@ bool locate(FATFS* fs, uint32_t clst, uint32_t cs);
 
 enum class Transfer : uint8_t { Read, Write };
 
-// The body of pf_read and pf_write: moves up to n bytes between p and the
-// open file from fptr on, piece by piece within sectors, stepping sectors and
-// clusters as it goes; scratch_of(fs)->moved counts the bytes moved. A write
-// with n = 0 finishes a sector write in progress. Any card failure closes the
-// file. fs must not be null.
+// The body of pf_read and pf_write, and of every byte the commands move. Its
+// three jobs, by direction and n (a skip is no job of its own: pf_lseek moves
+// fptr without the card):
+// - read (n > 0): up to n bytes from fptr on into p, never past the file's
+//   end, each piece a partial read of one sector;
+// - write (n > 0): up to n bytes from p into the file in place, streamed
+//   sector by sector; a sector is started when fptr reaches its head and
+//   finished when fptr reaches its end;
+// - finish (write, n = 0): ends a sector write in progress, its unsent rest
+//   written as zeros.
+// scratch_of(fs)->moved counts the bytes moved. Any card failure, or a null
+// p, closes the file. fs must not be null.
+//
+// Two rules the command layer builds on (write_span in particular):
+// - curr_clust holds the cluster of byte fptr - 1 (pf_lseek sets it so,
+//   every sector entered keeps it so), and that cluster lies on one of the
+//   two lines of the chain that cluster_at keeps. A sector that is not the first of
+//   its cluster is then entered without a FAT read: its cluster is
+//   curr_clust. Checked where it is used (last_byte_in).
+// - A write that finds no sector write in progress starts at the head of the
+//   sector holding fptr: fptr is moved back to it, so the caller supplies the
+//   whole sector from its first byte. write_span reads a partly covered
+//   sector, seeks back inside it and writes it whole from there.
 FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction);

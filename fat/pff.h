@@ -119,6 +119,8 @@ FRESULT pf_mount(FATFS* fs);
 constexpr uint32_t FAT32_MAX_ENTRIES = 0x0FFFFFF7;
 // Byte offset in the FAT of the entry of cluster clst, for a FAT of that type.
 uint32_t fat_offset(uint32_t type, uint32_t clst);
+// get_fat, chain_next and cluster_at answer 1 for a broken chain (an entry that cannot be read,
+// a loop, a cluster out of range); callers test for a result below 2.
 uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf);
 uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
 // The cluster of the open file's cluster `index` (0 is org_clust); below 2 when the chain is broken.
