@@ -36,7 +36,7 @@ struct STATE_BLOCK {
     NameBuffer name;
     uint16_t wc;        // 0xF4: owned by the card driver
     uint16_t write_crc; // 0xF6: owned by the card driver
-    int32_t append_pos; // 0xF8
+    int32_t append_pos; // 0xF8: the command layer's running write position
     uint32_t card_kind; // 0xFC: owned by the card driver
 };
 

@@ -16,7 +16,10 @@ const char* create_name(uint8_t* sfn, const char* p) {
         }
         if (c == '.' || i >= ni) {
             if (ni != 8 || c != '.') {
-                break; // the dropped character starts the next segment
+                // A ninth character, a fourth after the dot or a second
+                // dot ends the segment: it is dropped, the segment is not
+                // the path's last, and what follows it is the next one.
+                break;
             }
             i = 8;
             ni = NAME_LEN;

@@ -1,5 +1,6 @@
 // FAT12/16/32 file system without a sector buffer: one mounted volume, one open
-// file written only in place, one directory listing.
+// file, one directory listing. Files are written in place; only the growing
+// image makes, grows, shrinks and removes them.
 #pragma once
 
 #include <stdint.h>
@@ -9,7 +10,7 @@
 
 struct FATFS {
     uint8_t fs_type;     // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
-    uint8_t flag;        // FLAG_OPEN, FLAG_WRITING
+    uint8_t flag;        // FLAG_OPEN, FLAG_UNBORN, FLAG_WRITING
     uint8_t csize;       // sectors per cluster
     uint8_t n_fats;      // copies of the FAT (kept only where files grow)
     uint16_t n_rootdir;  // entries of the fixed root directory
@@ -23,7 +24,7 @@ struct FATFS {
     uint32_t fsize;      // open file: size
     uint32_t org_clust;  // open file: first cluster
     uint32_t curr_clust; // open file: cluster holding byte fptr - 1
-    uint32_t dsect;      // open file: sector holding byte fptr
+    uint32_t dsect;      // open file: sector of byte fptr (at a sector's head maybe still the one before)
     uint32_t mark;       // cycle check of the chain walked last (chain_next): the cluster taken
     uint32_t mark_at;    // and its sector offset + 1
     // What is known of the open file's chain (cluster_at): two straight lines.
