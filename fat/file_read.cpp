@@ -13,15 +13,15 @@ FRESULT pf_open(FATFS* fs, const char* path) {
         return FR_NOT_ENABLED;
     }
     FatScratch* const scratch = scratch_of(fs);
-    const uint8_t* const dir = scratch->found.entry;
+    const uint8_t* const entry = scratch->found.entry;
     const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
-    if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
+    if (entry[0] == 0 || (entry[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
+    open_file(fs, get_clust(fs), ld_aligned_dword(entry + DIR_FILE_SIZE));
     return FR_OK;
 }
 

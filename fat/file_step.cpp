@@ -19,21 +19,22 @@ FRESULT fail(FATFS* fs) {
 // so a write that restarts at the head of its sector reads nothing there.
 bool enter_sector(FATFS* fs) {
     const uint32_t sector = fs->fptr / SECTOR_SIZE;
-    const uint32_t cs = sector & (fs->csize - 1u);
-    MODULE_ASSERT(cs == 0 || last_byte_in(fs, fs->curr_clust));
-    return locate(fs, cs == 0 ? cluster_at(fs, sector / fs->csize) : fs->curr_clust, cs);
+    const uint32_t sector_in_cluster = sector & (fs->csize - 1u);
+    MODULE_ASSERT(sector_in_cluster == 0 || last_byte_in(fs, fs->curr_clust));
+    return locate(fs, sector_in_cluster == 0 ? cluster_at(fs, sector / fs->csize) : fs->curr_clust,
+                  sector_in_cluster);
 }
 
 } // namespace
 
-bool locate(FATFS* fs, uint32_t clst, uint32_t cs) {
+bool locate(FATFS* fs, uint32_t clst, uint32_t sector_in_cluster) {
     // A broken chain (below 2) or an end-of-chain value fails here.
     const uint32_t sect = clust2sect(fs, clst);
     if (sect == 0) {
         return false;
     }
     fs->curr_clust = clst;
-    fs->dsect = sect + cs;
+    fs->dsect = sect + sector_in_cluster;
     return true;
 }
 

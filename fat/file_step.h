@@ -19,9 +19,10 @@ inline bool last_byte_in(const FATFS* fs, uint32_t clst) {
     return index >= fs->run_first && index <= fs->run_last && clst == fs->run_clust + (index - fs->run_first);
 }
 
-// Cluster `clst` of the open file becomes curr_clust, and its sector `cs`
+// Cluster `clst` of the open file becomes curr_clust, and its sector
+// `sector_in_cluster`
 // dsect; false, leaving both as they were, when clst is no data cluster.
-bool locate(FATFS* fs, uint32_t clst, uint32_t cs);
+bool locate(FATFS* fs, uint32_t clst, uint32_t sector_in_cluster);
 
 enum class Transfer : uint8_t { Read, Write };
 
