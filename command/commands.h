@@ -3,9 +3,9 @@
 
 #include <stdint.h>
 
-#include "file_step.h"
 #include "host.h"
 #include "state.h"
+#include "transfer.h"
 
 // Length byte of a call that names nothing: above FN_MAX_NAME, so no name fits.
 constexpr uint8_t NO_NAME = 0xFF;

@@ -4,8 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "fat_fs.h"
 #include "host.h"
-#include "pff.h"
 #include "state_offsets.h"
 
 // Longest name the 16-byte name buffer holds with its length byte and terminator.

@@ -1,8 +1,8 @@
 // FAT entries, the walk along a chain, and the cluster-to-sector map.
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
 #include "module_assert.h"
-#include "pff.h"
 
 // Twice the bytes of an entry are 3, 4 or 8; the mount keeps every cluster
 // number below 2^28, so nothing wraps. `type + 2` is 3 for FAT12 and 4 for

@@ -9,8 +9,8 @@
 // in its entry first and gives its clusters back after. Between two writes a
 // card holds lost clusters, or a chain longer than its file, and nothing else.
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "pff.h"
 
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
 

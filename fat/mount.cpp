@@ -1,7 +1,7 @@
 // Finding the FAT volume on the card and taking its geometry from the boot sector.
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "pff.h"
 
 namespace {
 

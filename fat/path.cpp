@@ -1,6 +1,6 @@
 // 8.3 names, walking a directory entry by entry, and resolving a path from the root.
 #include "dir_entry.h"
-#include "pff.h"
+#include "fat_fs.h"
 
 const char* create_name(uint8_t* name83, const char* path) {
     uint32_t path_index = 0;

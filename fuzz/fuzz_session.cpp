@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "cfunctions.h"
-#include "pff.h"
+#include "fat_fs.h"
 #include "ram_layout.h"
 #include "sdtypes.h"
 #include "state_offsets.h"

@@ -1,6 +1,7 @@
 // One loop for reads and writes: they step through sectors and clusters
-// alike and differ only in the card calls around each piece.
-#include "file_step.h"
+// alike and differ only in the card calls around each piece. pf_read and
+// pf_write are that loop with a count returned through a pointer.
+#include "transfer.h"
 
 #include "diskio.h"
 #include "fat_layout.h"
@@ -98,4 +99,25 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction) {
         n -= cnt;
     }
     return FR_OK;
+}
+
+FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
+    *br = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(buff), btr, Transfer::Read);
+    *br = scratch_of(fs)->moved;
+    return res;
+}
+
+FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw) {
+    *bw = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    // The bytes are only read: the shared loop takes one pointer type for both directions.
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(const_cast<void*>(buff)), btw, Transfer::Write);
+    *bw = scratch_of(fs)->moved;
+    return res;
 }

@@ -1,8 +1,9 @@
-// Sector and cluster stepping shared by file reads and writes.
+// Moving the open file's bytes: the loop of every read and write, and the
+// step to a cluster and sector that it shares with the seek (locate).
 #pragma once
 
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "pff.h"
 
 // Whether `clst` is the cluster of the open file's byte fptr - 1 as the lines
 // of its chain that cluster_at knows tell it (true at fptr 0, which has no
