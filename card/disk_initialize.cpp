@@ -74,10 +74,10 @@ uint32_t start_card() {
 DSTATUS disk_initialize() {
     reg_write(SPI2BRG, SPI2BRG_SLOW);
 
-    // Ten bytes of clock with the card deselected (at least the 74 cycles it
-    // needs to start): the release clocks the first of them.
+    // The power-up clocks with the card deselected: the release clocks the
+    // first byte of them.
     card_release();
-    for (uint32_t n = 0; n < 9; n++) {
+    for (uint32_t n = 1; n < POWER_UP_CLOCK_BYTES; n++) {
         rcv_spi();
     }
 

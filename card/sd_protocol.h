@@ -4,6 +4,10 @@
 
 #include <stdint.h>
 
+// A card needs at least 74 clocks with chip select high before its first
+// command: ten bytes give 80.
+constexpr uint32_t POWER_UP_CLOCK_BYTES = 10;
+
 // Command bytes as the driver passes them to send_cmd: 0x40 plus the index,
 // and bit 7 set for an application command that needs CMD55 first (send_any_cmd).
 constexpr uint8_t CMD0 = 0x40;   // go to idle state
