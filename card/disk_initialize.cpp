@@ -1,13 +1,11 @@
 #include "card_access.h"
 #include "diskio.h"
 #include "hw.h"
-#include "sd_commands.h"
+#include "sd_protocol.h"
 #include "sfr.h"
 
 namespace {
 
-constexpr uint32_t HCS = 0x40000000;
-constexpr uint32_t CCS = 0x40000000; // in the OCR: the card is block-addressed
 constexpr uint32_t START_ATTEMPTS = 10000;
 constexpr uint32_t START_DELAY_US = 100;
 
@@ -15,7 +13,7 @@ constexpr uint32_t START_DELAY_US = 100;
 // when it is still idle after the last attempt.
 bool wait_ready(uint32_t ty) {
     uint32_t tmr = START_ATTEMPTS;
-    while (send_any_cmd(ty == KIND_MMC ? CMD1 : ACMD41, ty == KIND_SD2 ? HCS : 0) != 0) {
+    while (send_any_cmd(ty == KIND_MMC ? CMD1 : ACMD41, ty == KIND_SD2 ? OCR_HCS : 0) != R1_READY) {
         host_delay(START_DELAY_US);
         if (--tmr == 0) {
             return false;
@@ -37,17 +35,17 @@ uint32_t read_trailer() {
 // start. SD 2 cards answer CMD8 and start with ACMD41 announcing block
 // addressing; SD 1 cards take ACMD41 too, MMC cards only CMD1.
 uint32_t start_card() {
-    if (send_cmd(CMD0, 0) != 1) {
+    if (send_cmd(CMD0, 0) != R1_IDLE) {
         return 0;
     }
     uint32_t ty;
-    if (send_cmd(CMD8, 0x1AA) == 1) {
+    if (send_cmd(CMD8, IF_COND_CHECK) == R1_IDLE) {
         // The card echoes the voltage range and check pattern of CMD8.
-        if ((read_trailer() & 0xFFFF) != 0x01AA) {
+        if ((read_trailer() & IF_COND_ECHO_MASK) != IF_COND_CHECK) {
             return 0;
         }
         ty = KIND_SD2;
-    } else if (send_any_cmd(ACMD41, 0) <= 1) {
+    } else if (send_any_cmd(ACMD41, 0) <= R1_IDLE) {
         ty = KIND_SD1;
     } else {
         ty = KIND_MMC;
@@ -58,14 +56,14 @@ uint32_t start_card() {
     // From here on the card refuses a command frame or a written block that a
     // flipped bit has changed, instead of acting on it. A card too old to know
     // CMD59 refuses it and checks nothing: its answer is of no consequence.
-    send_cmd(CMD59, 1);
+    send_cmd(CMD59, CRC_ON);
     if (ty == KIND_SD2) {
-        if (send_cmd(CMD58, 0) != 0) {
+        if (send_cmd(CMD58, 0) != R1_READY) {
             return 0;
         }
         // The OCR's CCS bit, moved down to where KIND_BLOCK sits.
-        ty |= (read_trailer() & CCS) / (CCS / KIND_BLOCK);
-    } else if (send_cmd(CMD16, 512) != 0) {
+        ty |= (read_trailer() & OCR_CCS) / (OCR_CCS / KIND_BLOCK);
+    } else if (send_cmd(CMD16, BLOCK_BYTES) != R1_READY) {
         return 0;
     }
     return ty;
@@ -76,10 +74,10 @@ uint32_t start_card() {
 DSTATUS disk_initialize() {
     reg_write(SPI2BRG, SPI2BRG_SLOW);
 
-    // Ten bytes of clock with the card deselected (at least the 74 cycles it
-    // needs to start): the release clocks the first of them.
+    // The power-up clocks with the card deselected: the release clocks the
+    // first byte of them.
     card_release();
-    for (uint32_t n = 0; n < 9; n++) {
+    for (uint32_t n = 1; n < POWER_UP_CLOCK_BYTES; n++) {
         rcv_spi();
     }
 

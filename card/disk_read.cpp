@@ -1,6 +1,7 @@
 #include "card_access.h"
 #include "diskio.h"
-#include "sd_commands.h"
+#include "module_assert.h"
+#include "sd_protocol.h"
 #include "spi_stream.h"
 
 namespace {
@@ -10,8 +11,7 @@ namespace {
 // bus, 48 peripheral clocks at SPI2BRG 2: 2^17 polls last 125.8 ms at a 50 MHz
 // peripheral bus and 157.3 ms at 40 MHz, and longer at any slower clock.
 constexpr uint32_t TOKEN_POLLS = 1u << 17;
-constexpr uint32_t SECTOR_BYTES = 512;
-constexpr uint32_t BLOCK_WITH_CRC = SECTOR_BYTES + 2;
+constexpr uint32_t BLOCK_WITH_CRC = BLOCK_BYTES + BLOCK_CRC_BYTES;
 
 // Waits for the start of the data block; false on a time-out or an error token.
 bool wait_data_token() {
@@ -19,7 +19,7 @@ bool wait_data_token() {
     uint32_t polls = TOKEN_POLLS;
     do {
         rc = rcv_spi();
-    } while (rc == 0xFF && --polls);
+    } while (rc == BUS_IDLE && --polls);
     return rc == DATA_TOKEN;
 }
 
@@ -35,23 +35,25 @@ bool wait_data_token() {
 uint32_t receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
     uint32_t width = count >> READ_RUN_SHIFT;
     count &= (1u << READ_RUN_SHIFT) - 1;
+    // disk_readp refused anything else: the bytes kept lie in this block.
+    MODULE_ASSERT(count != 0 && offset < BLOCK_BYTES && count <= BLOCK_BYTES - offset);
     uint32_t crc = 0;
     uint32_t word = 0;
     uint32_t last = 0;
     uint32_t run = 0;
     for (uint32_t n = 0; n < SPI2_FIFO_BYTES; n++) {
-        reg_write(SPI2BUF, 0xFF);
+        reg_write(SPI2BUF, BUS_IDLE);
     }
     for (uint32_t n = 0; n < BLOCK_WITH_CRC; n++) {
         const uint32_t d = take_received();
         if (n + SPI2_FIFO_BYTES < BLOCK_WITH_CRC) {
-            reg_write(SPI2BUF, 0xFF);
+            reg_write(SPI2BUF, BUS_IDLE);
         }
         const uint32_t k = n - offset;
         if (k < count) {
             buff[k] = static_cast<uint8_t>(d);
         }
-        if (width != 0 && n >= offset && n < SECTOR_BYTES) {
+        if (width != 0 && n >= offset && n < BLOCK_BYTES) {
             const uint32_t byte = k & (width - 1);
             word |= d << (8 * byte);
             if (byte == width - 1) {
@@ -78,7 +80,7 @@ uint32_t disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t co
     // Nothing outside one sector, or from a sector the card cannot address,
     // can be delivered, and there is nowhere to put it without a buffer:
     // refuse before the card sees anything.
-    if (buff == nullptr || bytes == 0 || offset >= SECTOR_BYTES || bytes > SECTOR_BYTES - offset) {
+    if (buff == nullptr || bytes == 0 || offset >= BLOCK_BYTES || bytes > BLOCK_BYTES - offset) {
         return RES_PARERR;
     }
     const uint32_t sent = send_block_cmd(CMD17, sector);

@@ -1,12 +1,11 @@
 #include "card_access.h"
 #include "diskio.h"
 #include "image_features.h"
-#include "sd_commands.h"
+#include "sd_protocol.h"
 #include "spi_stream.h"
 
 namespace {
 
-constexpr uint8_t DATA_ACCEPTED = 0x05;
 // A card holds data-in low while it stores a block: a fast card for 0.3 to
 // 1 ms, a slow one for a few, and any card up to 250 ms (500 ms on SDXC) by
 // the SD Physical Layer Simplified Specification. The wait first polls without
@@ -53,16 +52,16 @@ DRESULT start_block(uint32_t sector) {
     if (res != 0) {
         return RES_ERROR;
     }
-    xmit_spi(0xFF);
+    xmit_spi(BUS_IDLE);
     xmit_spi(DATA_TOKEN);
-    *write_count() = 512;
+    *write_count() = BLOCK_BYTES;
     *write_crc() = 0;
     return RES_OK;
 }
 
 bool wait_stored() {
     for (uint32_t n = 0; n < BUSY_POLLS + BUSY_DELAYS; n++) {
-        if (rcv_spi() == 0xFF) {
+        if (rcv_spi() == BUS_IDLE) {
             return true;
         }
         if (n >= BUSY_POLLS) {
@@ -79,7 +78,7 @@ DRESULT finish_block() {
     xmit_spi(static_cast<uint8_t>(crc >> 8));
     xmit_spi(static_cast<uint8_t>(crc));
     DRESULT res = RES_ERROR;
-    if ((rcv_spi() & 0x1F) == DATA_ACCEPTED && wait_stored()) {
+    if ((rcv_spi() & DATA_RESPONSE_MASK) == DATA_ACCEPTED && wait_stored()) {
         res = RES_OK;
     }
     card_release();
@@ -93,7 +92,7 @@ DRESULT disk_write_sector(uint32_t sector, const uint8_t* data) {
     if (start_block(sector) != RES_OK) {
         return RES_ERROR;
     }
-    send_data(data, 512);
+    send_data(data, BLOCK_BYTES);
     return finish_block();
 }
 #endif

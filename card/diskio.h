@@ -24,6 +24,16 @@ DSTATUS disk_initialize();
 constexpr uint32_t READ_RUN_SHIFT = 16;
 constexpr uint32_t read_run(uint32_t width) { return width << READ_RUN_SHIFT; }
 uint32_t disk_readp(uint8_t* buff, uint32_t sector, uint32_t offset, uint32_t count);
+// The streamed sector write, one entry for its three steps, told apart by
+// its arguments: with `buff` it sends `sc` bytes of the block in progress
+// (what passes the block's 512 is dropped); without, a non-zero `sc` starts
+// the block of sector `sc` and 0 finishes the block in progress (its unsent
+// rest as zeros, then the CRC and the card's answer). So no block can start
+// at sector 0 through this call: whatever a corrupt volume makes of dsect,
+// the in-place write of the open file (command 3) never writes the card's
+// first sector, as the README promises. The growing image's FAT and
+// directory writes go through disk_write_sector, which takes any sector:
+// there the mount's checks keep sector 0 out.
 DRESULT disk_writep(const uint8_t* buff, uint32_t sc);
 // A whole sector written at once: start, its 512 bytes, finish (only where files grow).
 DRESULT disk_write_sector(uint32_t sector, const uint8_t* data);

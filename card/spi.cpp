@@ -1,7 +1,7 @@
 #include "card_access.h"
 #include "diskio.h"
 #include "hw.h"
-#include "sd_commands.h"
+#include "sd_protocol.h"
 #include "sfr.h"
 #include "spi_stream.h"
 
@@ -16,7 +16,7 @@ uint32_t crc7_step(uint32_t crc, uint32_t d) {
         const uint32_t in = (crc ^ d) & 0x80;
         crc = (crc << 1) & 0xFE;
         if (in != 0) {
-            crc ^= 0x12;
+            crc ^= CRC7_POLY_SHIFTED;
         }
         d <<= 1;
     }
@@ -30,7 +30,7 @@ uint8_t xmit_spi(uint8_t d) {
     return static_cast<uint8_t>(take_received());
 }
 
-uint8_t rcv_spi() { return xmit_spi(0xFF); }
+uint8_t rcv_spi() { return xmit_spi(BUS_IDLE); }
 
 [[gnu::noinline]] void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
 
@@ -60,20 +60,20 @@ uint32_t send_cmd(uint8_t cmd, uint32_t arg) {
         }
         d = (arg >> (shift - 8)) & 0xFF;
     }
-    xmit_spi(static_cast<uint8_t>(crc | 1));
+    xmit_spi(static_cast<uint8_t>(crc | FRAME_END_BIT));
 
     uint32_t res;
     uint32_t n = RESPONSE_TRIES;
     do {
         res = rcv_spi();
-    } while ((res & 0x80) && --n);
+    } while ((res & R1_NOT_A_RESPONSE) && --n);
     return res;
 }
 
 uint32_t send_any_cmd(uint8_t cmd, uint32_t arg) {
     if (cmd & APP_COMMAND) {
         const uint32_t res = send_cmd(CMD55, 0);
-        if (res > 1) {
+        if (res > R1_IDLE) {
             return res;
         }
     }
@@ -82,10 +82,10 @@ uint32_t send_any_cmd(uint8_t cmd, uint32_t arg) {
 
 uint32_t send_block_cmd(uint8_t cmd, uint32_t sector) {
     if ((*card_kind_word() & KIND_BLOCK) == 0) {
-        if (sector >= (1u << 23)) {
+        if (sector >= (1u << (32 - BLOCK_SHIFT))) {
             return NOT_ADDRESSABLE;
         }
-        sector <<= 9;
+        sector <<= BLOCK_SHIFT;
     }
     return send_cmd(cmd, sector);
 }

@@ -3,9 +3,9 @@
 
 #include <stdint.h>
 
-#include "file_step.h"
 #include "host.h"
 #include "state.h"
+#include "transfer.h"
 
 // Length byte of a call that names nothing: above FN_MAX_NAME, so no name fits.
 constexpr uint8_t NO_NAME = 0xFF;
@@ -40,7 +40,7 @@ inline uint32_t write_reported(FATFS* fs, const uint8_t* from, uint32_t count) {
 }
 
 // The 512 bytes a growing file's FAT and directory sectors pass through.
-inline uint8_t* lent_block() { return host_alloc(512); }
+inline uint8_t* lent_block() { return host_alloc(SECTOR_SIZE); }
 
 void mode_set_cs(const uint8_t* p1);
 // The open file's pointer (p2) and size (p3), -1 for both when no file is

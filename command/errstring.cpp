@@ -6,8 +6,12 @@
 
 namespace {
 
-// One block of text so that a single load offset reaches every message;
-// message n follows the terminators of the n - 1 before it.
+// One block of text so that a single load offset reaches every message:
+// message n follows the terminators of the n - 1 before it, so the messages
+// stand in FRESULT order, one per code from 1 to LAST_MESSAGE with none left
+// out (the checks after the block hold the build to that). A table of
+// pointers would be constant data holding addresses, which the image may not
+// have.
 #define SDCARD_MESSAGES                                                                                      \
     "Disk Error\r\n\0"                                                                                       \
     "Not Ready\r\n\0"                                                                                        \
@@ -25,6 +29,39 @@ constexpr uint8_t LAST_MESSAGE = FR_INVALID_NAME;
 #else
 constexpr char kMessages[] = SDCARD_MESSAGES;
 constexpr uint8_t LAST_MESSAGE = FR_NO_FILESYSTEM;
+#endif
+
+// Whether message `code`, found as errstring finds it, is `text`.
+constexpr bool message_is(uint8_t code, const char* text) {
+    const char* message = kMessages;
+    for (uint32_t skip = code; --skip != 0;) {
+        while (*message++ != 0) {
+        }
+    }
+    while (*text != 0 && *message == *text) {
+        message++;
+        text++;
+    }
+    return *text == 0 && *message == 0;
+}
+
+constexpr uint32_t terminators() {
+    uint32_t count = 0;
+    for (const char c : kMessages) {
+        count += c == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// One message per code, in FRESULT order: the array's own terminator closes the last.
+static_assert(terminators() == LAST_MESSAGE);
+static_assert(message_is(FR_DISK_ERR, "Disk Error\r\n") && message_is(FR_NOT_READY, "Not Ready\r\n") &&
+              message_is(FR_NO_FILE, "No File\r\n") && message_is(FR_NOT_OPENED, "Not Opened\r\n") &&
+              message_is(FR_NOT_ENABLED, "Not Enabled\r\n") &&
+              message_is(FR_NO_FILESYSTEM, "No File System\r\n"));
+#if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
+static_assert(message_is(FR_CARD_FULL, "Card Full\r\n") && message_is(FR_DIR_FULL, "Directory Full\r\n") &&
+              message_is(FR_DENIED, "Access Denied\r\n") && message_is(FR_INVALID_NAME, "Invalid Name\r\n"));
 #endif
 
 // The call of getFPC must return to a point whose link-time address is known

@@ -4,11 +4,11 @@
 #include "commands.h"
 #include "errstring.h"
 #include "host.h"
+#include "module_assert.h"
 
 namespace {
 
 constexpr int32_t STRING_FORM_LIMIT = 256;
-constexpr uint32_t SECTOR_SIZE = 512;
 constexpr uint32_t SECTOR_OFFSET_MASK = SECTOR_SIZE - 1;
 
 } // namespace
@@ -137,6 +137,8 @@ void write_span(FATFS* fs, uint32_t pos, const uint8_t* s, uint32_t count, bool 
                 sector[offset + i] = s[i];
             }
             write_reported(fs, sector, got);
+            // The write began at the sector's head, where the read did.
+            MODULE_ASSERT((fs->flag & FLAG_OPEN) == 0 || fs->fptr == (pos & ~SECTOR_OFFSET_MASK) + got);
         }
         pos += piece;
         s += repeat ? 0 : piece;

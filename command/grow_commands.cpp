@@ -7,12 +7,6 @@
 
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
 
-namespace {
-
-constexpr uint32_t SECTOR_SIZE = 512;
-
-} // namespace
-
 void open_or_create(STATE_BLOCK* sb, const NameBuffer& name, bool commit) {
     FATFS* const fs = &sb->FatFs;
     if (!name.fits()) {

@@ -10,7 +10,7 @@ constexpr uint32_t LOAD_BUFFER_SIZE = 51200;
 constexpr uint32_t LOAD_TEXT_MAX = LOAD_BUFFER_SIZE - 2; // room for the two closing zero bytes
 // A whole sector per read: the file is read from 0 in sector-aligned pieces,
 // so each piece is one block on the card and no block is clocked for a part.
-constexpr uint32_t LOAD_READ_SIZE = 512;
+constexpr uint32_t LOAD_READ_SIZE = SECTOR_SIZE;
 constexpr uint32_t SAVE_LINE_SIZE = 256;
 constexpr uint8_t LINE_START = 1;
 
@@ -56,8 +56,8 @@ void mode_save(STATE_BLOCK* sb) {
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
     // The text may run past the file's last cluster, which then grows: the
     // file's size counts the whole of its clusters until the text is down.
-    uint8_t* const block = host_alloc(512);
-    const uint32_t bcs = fs->csize * 512u;
+    uint8_t* const block = host_alloc(SECTOR_SIZE);
+    const uint32_t bcs = fs->csize * SECTOR_SIZE;
     const uint32_t capacity = fs->fsize + ((0u - fs->fsize) & (bcs - 1));
     if (capacity >= fs->fsize) {
         fs->fsize = capacity;

@@ -4,8 +4,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "fat_fs.h"
 #include "host.h"
-#include "pff.h"
 #include "state_offsets.h"
 
 // Longest name the 16-byte name buffer holds with its length byte and terminator.
@@ -36,7 +36,7 @@ struct STATE_BLOCK {
     NameBuffer name;
     uint16_t wc;        // 0xF4: owned by the card driver
     uint16_t write_crc; // 0xF6: owned by the card driver
-    int32_t append_pos; // 0xF8
+    int32_t append_pos; // 0xF8: the command layer's running write position
     uint32_t card_kind; // 0xFC: owned by the card driver
 };
 

@@ -2,10 +2,10 @@
 #pragma once
 
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "pff.h"
 
-inline bool read_entry(const DIR* dj, uint8_t* dir) {
-    return disk_readp(dir, dj->sect, (dj->index % ENTRIES_PER_SECTOR) * DIR_ENTRY_SIZE, DIR_ENTRY_SIZE) ==
+inline bool read_entry(const DIR* dir, uint8_t* entry) {
+    return disk_readp(entry, dir->sect, (dir->index % ENTRIES_PER_SECTOR) * DIR_ENTRY_SIZE, DIR_ENTRY_SIZE) ==
            RES_OK;
 }

@@ -9,8 +9,8 @@
 // in its entry first and gives its clusters back after. Between two writes a
 // card holds lost clusters, or a chain longer than its file, and nothing else.
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "pff.h"
 
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
 
@@ -231,13 +231,13 @@ FRESULT pf_make(FATFS* fs, const char* path) {
         return FR_INVALID_NAME;
     }
     FatScratch* const scratch = scratch_of(fs);
-    const uint8_t* const dir = scratch->found.entry;
+    const uint8_t* const entry = scratch->found.entry;
     const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res == FR_OK) {
-        if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
+        if (entry[0] == 0 || (entry[DIR_ATTR] & ATTR_DIR)) {
             return FR_DENIED; // the root or a directory
         }
-        open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
+        open_file(fs, get_clust(fs), ld_aligned_dword(entry + DIR_FILE_SIZE));
         return FR_OK;
     }
     // Only a last segment that names nothing is made; a missing directory
@@ -368,15 +368,15 @@ FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
         return FR_NOT_ENABLED;
     }
     FatScratch* const scratch = scratch_of(fs);
-    const uint8_t* const dir = scratch->found.entry;
+    const uint8_t* const entry = scratch->found.entry;
     const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
-    if (dir[0] == 0) {
+    if (entry[0] == 0) {
         return FR_NO_FILE; // the root
     }
-    if (dir[DIR_ATTR] & (ATTR_DIR | ATTR_READ_ONLY)) {
+    if (entry[DIR_ATTR] & (ATTR_DIR | ATTR_READ_ONLY)) {
         return FR_DENIED;
     }
     const uint32_t first = get_clust(fs);

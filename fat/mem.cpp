@@ -1,5 +1,5 @@
 // Byte helpers written as plain loops: the chip image links no library.
-#include "pff.h"
+#include "fat_fs.h"
 
 void mem_set(void* dst, int val, uint32_t cnt) {
     uint8_t* d = static_cast<uint8_t*>(dst);

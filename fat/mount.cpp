@@ -1,7 +1,7 @@
 // Finding the FAT volume on the card and taking its geometry from the boot sector.
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "pff.h"
 
 namespace {
 
@@ -52,8 +52,9 @@ uint8_t check_fs(uint8_t* buf, uint32_t sect) {
     }
     // The FAT12/16 marker, then the FAT32 one. A failed read of the first is
     // not a verdict: the other may still answer.
-    for (uint32_t at = BS_FSTYPE_FAT16; at <= BS_FSTYPE_FAT32; at += BS_FSTYPE_FAT32 - BS_FSTYPE_FAT16) {
-        if (disk_readp(buf, sect, at, 2) == RES_OK && ld_aligned_word(buf) == FSTYPE_FA) {
+    for (uint32_t field = BS_FSTYPE_FAT16; field <= BS_FSTYPE_FAT32;
+         field += BS_FSTYPE_FAT32 - BS_FSTYPE_FAT16) {
+        if (disk_readp(buf, sect, field, 2) == RES_OK && ld_aligned_word(buf) == FSTYPE_FA) {
             return FS_BOOT;
         }
     }

@@ -1,41 +1,44 @@
 // 8.3 names, walking a directory entry by entry, and resolving a path from the root.
 #include "dir_entry.h"
-#include "pff.h"
+#include "fat_fs.h"
 
-const char* create_name(uint8_t* sfn, const char* p) {
-    uint32_t si = 0;
-    uint32_t i = 0;
-    uint32_t ni = 8;
+const char* create_name(uint8_t* name83, const char* path) {
+    uint32_t path_index = 0;
+    uint32_t name_index = 0;
+    uint32_t name_limit = 8;
     uint8_t c;
 
-    mem_set(sfn, ' ', NAME_LEN);
+    mem_set(name83, ' ', NAME_LEN);
     for (;;) {
-        c = static_cast<uint8_t>(p[si++]);
+        c = static_cast<uint8_t>(path[path_index++]);
         if (c <= ' ' || c == '/') {
             break;
         }
-        if (c == '.' || i >= ni) {
-            if (ni != 8 || c != '.') {
-                break; // the dropped character starts the next segment
+        if (c == '.' || name_index >= name_limit) {
+            if (name_limit != 8 || c != '.') {
+                // A ninth character, a fourth after the dot or a second
+                // dot ends the segment: it is dropped, the segment is not
+                // the path's last, and what follows it is the next one.
+                break;
             }
-            i = 8;
-            ni = NAME_LEN;
+            name_index = 8;
+            name_limit = NAME_LEN;
             continue;
         }
         if (c >= 'a' && c <= 'z') {
             c = static_cast<uint8_t>(c - 0x20);
         }
-        sfn[i++] = c;
+        name83[name_index++] = c;
     }
-    sfn[NAME_LAST] = c <= ' ' ? 1 : 0;
-    return p + si;
+    name83[NAME_LAST] = c <= ' ' ? 1 : 0;
+    return path + path_index;
 }
 
 namespace {
 
-bool same_name(const uint8_t* dir, const uint8_t* name) {
+bool same_name(const uint8_t* entry, const uint8_t* name) {
     uint32_t i = 0;
-    while (i < NAME_LEN && dir[i] == name[i]) {
+    while (i < NAME_LEN && entry[i] == name[i]) {
         i++;
     }
     return i == NAME_LEN;
@@ -43,9 +46,9 @@ bool same_name(const uint8_t* dir, const uint8_t* name) {
 
 } // namespace
 
-FRESULT dir_rewind(FATFS* fs, DIR* dj) {
-    dj->index = 0;
-    uint32_t clst = dj->sclust;
+FRESULT dir_rewind(FATFS* fs, DIR* dir) {
+    dir->index = 0;
+    uint32_t clst = dir->sclust;
     uint32_t sect = fs->dirbase;
     if (clst != 0 || fs->fs_type == FS_FAT32) {
         if (clst == 0) {
@@ -59,108 +62,108 @@ FRESULT dir_rewind(FATFS* fs, DIR* dj) {
             return FR_DISK_ERR;
         }
     }
-    dj->clust = clst;
-    dj->sect = sect;
+    dir->clust = clst;
+    dir->sect = sect;
     return FR_OK;
 }
 
-FRESULT dir_next(FATFS* fs, DIR* dj) {
-    const uint16_t i = static_cast<uint16_t>(dj->index + 1);
-    if (i == 0 || dj->sect == 0) {
+FRESULT dir_next(FATFS* fs, DIR* dir) {
+    const uint16_t i = static_cast<uint16_t>(dir->index + 1);
+    if (i == 0 || dir->sect == 0) {
         return FR_NO_FILE;
     }
     if (i % ENTRIES_PER_SECTOR == 0) {
-        dj->sect++;
-        if (dj->clust == 0) {
+        dir->sect++;
+        if (dir->clust == 0) {
             if (i >= fs->n_rootdir) {
                 return FR_NO_FILE;
             }
         } else if (((i / ENTRIES_PER_SECTOR) & (fs->csize - 1u)) == 0) {
-            const uint32_t clst = chain_next(fs, dj->clust, i / ENTRIES_PER_SECTOR - fs->csize);
+            const uint32_t clst = chain_next(fs, dir->clust, i / ENTRIES_PER_SECTOR - fs->csize);
             if (clst <= 1) {
                 return FR_DISK_ERR;
             }
             if (clst >= fs->n_fatent) {
                 return FR_NO_FILE;
             }
-            dj->clust = clst;
-            dj->sect = clust2sect(fs, clst);
+            dir->clust = clst;
+            dir->sect = clust2sect(fs, clst);
         }
     }
-    dj->index = i;
+    dir->index = i;
     return FR_OK;
 }
 
-FRESULT dir_find(FATFS* fs, DIR* dj) {
-    uint8_t* const dir = scratch_of(fs)->found.entry;
-    FRESULT res = dir_rewind(fs, dj);
+FRESULT dir_find(FATFS* fs, DIR* dir) {
+    uint8_t* const entry = scratch_of(fs)->found.entry;
+    FRESULT res = dir_rewind(fs, dir);
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
-    dj->free_sect = 0;
-    dj->lfn_sect = 0;
+    dir->free_sect = 0;
+    dir->lfn_sect = 0;
 #endif
     while (res == FR_OK) {
-        if (!read_entry(dj, dir)) {
+        if (!read_entry(dir, entry)) {
             return FR_DISK_ERR;
         }
-        const uint8_t c = dir[0];
+        const uint8_t c = entry[0];
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
         // Where a new entry could go: the first deleted slot, or the end.
-        if ((c == NAME_END || c == NAME_DELETED) && dj->free_sect == 0) {
-            dj->free_sect = dj->sect;
-            dj->free_index = dj->index;
+        if ((c == NAME_END || c == NAME_DELETED) && dir->free_sect == 0) {
+            dir->free_sect = dir->sect;
+            dir->free_index = dir->index;
         }
 #endif
         if (c == NAME_END) {
             return FR_NO_FILE;
         }
         // A deleted entry's clusters may already belong to another file.
-        if (c != NAME_DELETED && !(dir[DIR_ATTR] & ATTR_VOLUME) &&
-            same_name(dir, scratch_of(fs)->found.name)) {
+        if (c != NAME_DELETED && !(entry[DIR_ATTR] & ATTR_VOLUME) &&
+            same_name(entry, scratch_of(fs)->found.name)) {
             return FR_OK;
         }
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
         // The live long-name entries right before a short one belong to it.
-        if (c != NAME_DELETED && dir[DIR_ATTR] == ATTR_LONG_NAME) {
-            if (dj->lfn_sect == 0) {
-                dj->lfn_sect = dj->sect;
-                dj->lfn_index = dj->index;
+        if (c != NAME_DELETED && entry[DIR_ATTR] == ATTR_LONG_NAME) {
+            if (dir->lfn_sect == 0) {
+                dir->lfn_sect = dir->sect;
+                dir->lfn_index = dir->index;
             }
         } else {
-            dj->lfn_sect = 0;
+            dir->lfn_sect = 0;
         }
 #endif
-        res = dir_next(fs, dj);
+        res = dir_next(fs, dir);
     }
     return res;
 }
 
-FRESULT follow_path(FATFS* fs, DIR* dj, const char* path) {
-    uint8_t* const dir = scratch_of(fs)->found.entry;
+FRESULT follow_path(FATFS* fs, DIR* dir, const char* path) {
+    uint8_t* const entry = scratch_of(fs)->found.entry;
     while (*path == ' ') {
         path++;
     }
     if (*path == '/') {
         path++;
     }
-    dj->sclust = 0; // there is no current directory
+    dir->sclust = 0; // there is no current directory
     if (static_cast<uint8_t>(*path) < ' ') {
-        const FRESULT res = dir_rewind(fs, dj);
-        dir[0] = 0;
+        const FRESULT res = dir_rewind(fs, dir);
+        entry[0] = 0;
         return res;
     }
     const uint8_t* const name = scratch_of(fs)->found.name;
     for (;;) {
         path = create_name(scratch_of(fs)->found.name, path);
-        const FRESULT res = dir_find(fs, dj);
+        const FRESULT res = dir_find(fs, dir);
         if (res != FR_OK) {
             return res;
         }
         if (name[NAME_LAST]) {
             return FR_OK;
         }
-        if (!(dir[DIR_ATTR] & ATTR_DIR)) {
+        if (!(entry[DIR_ATTR] & ATTR_DIR)) {
             return FR_NO_FILE;
         }
-        dj->sclust = get_clust(fs);
+        dir->sclust = get_clust(fs);
     }
 }

@@ -54,10 +54,8 @@ std::vector<uint8_t> name(ByteReader& in, Names names) {
 
 std::vector<uint8_t> data(ByteReader& in, int32_t n) {
     std::vector<uint8_t> bytes(n > 0 ? static_cast<size_t>(n) : 0, in.byte());
-    if (n >= 0 && n < 256) {
-        bytes.insert(bytes.begin(), static_cast<uint8_t>(n));
-    }
-    return bytes;
+    // A negative count is refused before its data is looked at: no length byte.
+    return n >= 0 ? sim::data_arg(bytes) : bytes;
 }
 
 } // namespace

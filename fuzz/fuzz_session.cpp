@@ -1,4 +1,5 @@
 #include "fuzz_session.h"
+#include "card_pin.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,7 +7,7 @@
 #include <cstdlib>
 
 #include "cfunctions.h"
-#include "pff.h"
+#include "fat_fs.h"
 #include "ram_layout.h"
 #include "sdtypes.h"
 #include "state_offsets.h"
@@ -16,7 +17,6 @@ namespace fuzz {
 
 namespace {
 
-constexpr int8_t CS_PIN = 7;
 constexpr uint32_t READDIR_ROOM = 18; // length byte, "<Dir>", twelve name bytes
 
 [[noreturn]] void fail(const std::string& what) {
@@ -90,8 +90,8 @@ FuzzSession::FuzzSession(std::vector<uint8_t> image, sim::CardType type)
     // entry or piece costs at most a block on the bus.
     const uint64_t sectors = image_.sector_count();
     bus_ = std::make_unique<BudgetedBus>(card_, 600 * (64 * sectors + 1024));
-    board_.attach(bus_.get(), CS_PIN);
-    board_.set_chip_select_option(CS_PIN);
+    board_.attach(bus_.get(), testsupport::CARD_CS_PIN);
+    board_.set_chip_select_option(testsupport::CARD_CS_PIN);
     if (const auto geo = testsupport::read_geometry(image_)) {
         system_end_ = geo->system_end();
     }
@@ -179,7 +179,7 @@ sim::Returned FuzzSession::call(const sim::Call& c) {
 void FuzzSession::check_ram(const sim::Call& c, const std::vector<uint8_t>& before) const {
     uint32_t p1_room = 0;
     if (c.mode == MODE_READ) {
-        p1_room = c.p3 < 0 ? 1 : c.p3 < 256 ? static_cast<uint32_t>(c.p3) + 1 : static_cast<uint32_t>(c.p3);
+        p1_room = c.p3 < 0 ? 1 : static_cast<uint32_t>(c.p3 + static_cast<int32_t>(sim::data_start(c.p3)));
     } else if (c.mode == MODE_READDIR) {
         p1_room = READDIR_ROOM;
     } else if (c.mode == MODE_STATUS) {

@@ -1,5 +1,7 @@
-// Byte offsets of the records in the host's state block. The card driver
-// keeps its words at the end; the command layer lays out the rest (state.h).
+// Byte offsets of the records in the host's state block. The card driver's
+// words (STATE_WC, STATE_WRITE_CRC, STATE_CARD_KIND) sit at the end with the
+// command layer's STATE_APPEND_POS among them; state.h lays out the whole
+// block and checks it against these offsets.
 #pragma once
 
 #include <stdint.h>

@@ -25,4 +25,15 @@ std::vector<uint8_t> counted(const std::string& text) {
     return bytes;
 }
 
+std::vector<uint8_t> data_arg(const std::vector<uint8_t>& data) {
+    const size_t start = data_start(static_cast<int64_t>(data.size()));
+    // Sized up front, as counted() is.
+    std::vector<uint8_t> p1(start + data.size());
+    if (start != 0) {
+        p1[0] = static_cast<uint8_t>(data.size());
+    }
+    std::copy(data.begin(), data.end(), p1.begin() + static_cast<std::ptrdiff_t>(start));
+    return p1;
+}
+
 } // namespace sim

@@ -2,6 +2,7 @@
 // in the emulator. Arguments and results travel through the board's RAM.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,5 +38,14 @@ Returned invoke(Board& board, Cpu& cpu, const Call& call);
 
 // A counted string: length byte, then the characters.
 std::vector<uint8_t> counted(const std::string& text);
+
+// The form of a read's or write's data at p1 (commands 2, 3 and 11): a count
+// below 256 is a counted string, its bytes after the length byte; from 256
+// on the bytes start at p1 itself.
+constexpr int32_t COUNTED_DATA_LIMIT = 256;
+// Where the data of a call with `count` starts in p1.
+constexpr size_t data_start(int64_t count) { return count < COUNTED_DATA_LIMIT ? 1 : 0; }
+// p1 of a write of `data`, in the form its size asks for.
+std::vector<uint8_t> data_arg(const std::vector<uint8_t>& data);
 
 } // namespace sim

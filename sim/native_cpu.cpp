@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "cfunctions.h"
+#include "module_assert.h"
 #include "sdcard.h"
 
 namespace sim {
@@ -100,4 +101,9 @@ extern "C" uintptr_t vboard_host_word(uint32_t offset) {
         std::abort();
     }
     return sim::g_table[offset / 4];
+}
+
+extern "C" void module_assert_failed(const char* condition, const char* file, int line) {
+    std::fprintf(stderr, "%s:%d: the module broke its rule: %s\n", file, line, condition);
+    std::abort();
 }

@@ -43,7 +43,7 @@ struct StackReport {
 // unbounded and says where.
 StackReport compute_stack(const ElfFile& elf, uint32_t host_allowance);
 
-// "  main 72 > mode_load 56 > ..." for the report.
+// "main 64 > move_reported 48 > ..." for the report.
 std::string describe_chain(const StackReport& report);
 
 } // namespace target

@@ -114,7 +114,7 @@ TEST(BusSetup, AnOldMmcWithoutCrcCheckingStillReadsAndWrites) {
 
 TEST(BusSetup, MissingCardPrintsNotReadyThenTheOpensOwnMessage) {
     Bench b; // nothing in the socket
-    b.board().set_chip_select_option(e2e::CS_PIN);
+    b.board().set_chip_select_option(testsupport::CARD_CS_PIN);
     b.open("HELLO.TXT");
     EXPECT_EQ(b.console(), "Not Ready\r\nNot Enabled\r\n");
     b.read(0, 5);

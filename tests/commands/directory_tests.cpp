@@ -122,7 +122,7 @@ TEST(Directory, WithoutAMountedVolumeTheListingEnds) {
     b.insert_card();
     b.call(MODE_OPENDIR, sim::counted("/"));
     EXPECT_EQ(next_entry(b), "A.TXT");
-    b.board().set_chip_select_option(e2e::CS_PIN + 1); // the card no longer answers
+    b.board().set_chip_select_option(testsupport::CARD_CS_PIN + 1); // the card no longer answers
     b.call(MODE_OPENDIR, sim::counted("/"));
     EXPECT_EQ(b.console(), "Not Ready\r\nNot Enabled\r\n");
     for (int i = 0; i < 2; ++i) {

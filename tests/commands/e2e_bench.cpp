@@ -27,8 +27,8 @@ void Bench::insert_card(sim::SdCardConfig config) {
     card_ = std::make_unique<sim::SdCard>(*image_, config);
     card_->allow_writes({}); // until a file is opened
     testsupport::fail_on_refused_writes(*card_);
-    board_.attach(card_.get(), CS_PIN);
-    board_.set_chip_select_option(CS_PIN);
+    board_.attach(card_.get(), testsupport::CARD_CS_PIN);
+    board_.set_chip_select_option(testsupport::CARD_CS_PIN);
 }
 
 sim::Returned Bench::call(int32_t mode, std::vector<uint8_t> p1, int32_t p2, int32_t p3, int32_t p4) {
@@ -66,18 +66,13 @@ std::vector<uint8_t> Bench::read(int32_t pos, int32_t count, int32_t* got) {
         *got = r.p4;
     }
     const size_t n = r.p4 > 0 ? static_cast<size_t>(r.p4) : 0;
-    const size_t from = count < 256 ? 1 : 0;
+    const size_t from = sim::data_start(count);
     return {r.p1.begin() + static_cast<std::ptrdiff_t>(from),
             r.p1.begin() + static_cast<std::ptrdiff_t>(from + n)};
 }
 
 int32_t Bench::write(int32_t pos, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> p1;
-    if (data.size() < 256) {
-        p1.push_back(static_cast<uint8_t>(data.size()));
-    }
-    p1.insert(p1.end(), data.begin(), data.end());
-    return call(MODE_WRITE, p1, pos, static_cast<int32_t>(data.size())).p2;
+    return call(MODE_WRITE, sim::data_arg(data), pos, static_cast<int32_t>(data.size())).p2;
 }
 
 int32_t Bench::append_pos() const {

@@ -11,14 +11,13 @@
 
 #include "backend.h"
 #include "board.h"
+#include "card_pin.h"
 #include "cpu.h"
 #include "disk_image.h"
 #include "sd_card.h"
 #include "volume.h"
 
 namespace e2e {
-
-constexpr int8_t CS_PIN = 7;
 
 // A FAT16 volume of 4 MiB, one sector per cluster, at sector 0.
 testsupport::VolumeSpec small_volume();

@@ -48,7 +48,7 @@ TEST(Status, TellsTheOpenFileAndTheFirstFailedStepOfTheLastCommand) {
     EXPECT_EQ(s.result, FR_NOT_OPENED);
     b.open("NOPE.TXT");
     EXPECT_EQ(status(b).result, FR_NO_FILE);
-    b.call(MODE_SET_CS, {e2e::CS_PIN});
+    b.call(MODE_SET_CS, {testsupport::CARD_CS_PIN});
     EXPECT_EQ(status(b).result, FR_OK);
 }
 

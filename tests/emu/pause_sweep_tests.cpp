@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "card_pin.h"
 #include "chip_images.h"
 #include "emu_cpu.h"
 #include "sd_card.h"
@@ -18,7 +19,6 @@
 namespace {
 
 constexpr int SHARDS = 4;
-constexpr int8_t CS_PIN = 7;
 constexpr int32_t POSITION = 512;
 constexpr uint32_t BLOCK = 512;
 constexpr uint64_t PAUSE_PS = 50'000'000; // 50 us: 41 bytes on the bus at SPI2BRG 2
@@ -37,8 +37,8 @@ class SweepRig {
         : volume_(dir_.file("card.img"), {}), mode_(mode), file_(testsupport::pattern(4 * BLOCK, 3)),
           original_(fill()), image_(sim::DiskImage::from_bytes(original_)), card_(image_),
           cpu_(emutest::module_image(), emutest::PLACE_LOW) {
-        board_.attach(&card_, CS_PIN);
-        board_.set_chip_select_option(CS_PIN);
+        board_.attach(&card_, testsupport::CARD_CS_PIN);
+        board_.set_chip_select_option(testsupport::CARD_CS_PIN);
         cpu_.record_sfr_accesses(true);
         mount();
     }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "card_pin.h"
 #include "chip_images.h"
 #include "emu_cpu.h"
 #include "native_cpu.h"
@@ -16,8 +17,6 @@
 #include "volume.h"
 
 namespace {
-
-constexpr int8_t CS_PIN = 7;
 
 struct Trace {
     std::vector<sim::Returned> results;
@@ -35,7 +34,7 @@ std::vector<uint8_t> raw(const std::string& text) { return {text.begin(), text.e
 
 std::vector<sim::Call> session() {
     std::vector<sim::Call> calls = {
-        {MODE_SET_CS, {CS_PIN, 0, 0, 0}},
+        {MODE_SET_CS, {testsupport::CARD_CS_PIN, 0, 0, 0}},
         {MODE_OPEN, sim::counted("A.TXT")},
         {MODE_READ, {}, 512, 512},                       // a whole sector at a boundary
         {MODE_READ, {}, 1000, 100},                      // across a sector boundary
@@ -77,7 +76,7 @@ Trace run(sim::Cpu& cpu, const std::vector<uint8_t>& card_bytes, sim::CardType t
     config.type = type;
     sim::SdCard card(image, config);
     sim::Board board;
-    board.attach(&card, CS_PIN);
+    board.attach(&card, testsupport::CARD_CS_PIN);
     board.set_program({"10 REM SAVED", "20 PRINT \"HELLO\"", "30 END"});
     Trace trace;
     for (const auto& call : session()) {

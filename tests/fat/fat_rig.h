@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "card_rig.h"
-#include "pff.h"
+#include "fat_fs.h"
 #include "volume.h"
 
 namespace fattest {

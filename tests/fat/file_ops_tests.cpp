@@ -442,4 +442,23 @@ TEST(Fat12, EntryStraddlingTwoFatSectorsIsReadInTwoParts) {
     EXPECT_EQ(fat_sectors, (std::vector<uint32_t>{f, f, f + 1, f + 1}));
 }
 
+// A rule the file layer relies on (MODULE_ASSERT) stops the PC build where it
+// is broken, before a sector of the wrong cluster is read.
+TEST(FileRulesDeathTest, ACurrentClusterOffTheByteBeforeThePointerStopsTheRead) {
+    ScratchDir scratch;
+    VolumeSpec shape;
+    shape.fat = 12;
+    shape.sectors_per_cluster = 4;
+    const Volume vol(scratch.file("rules.img"), shape);
+    vol.put("/F.BIN", testsupport::pattern(4 * 2048, 8));
+    FatRig rig(vol);
+    ASSERT_EQ(rig.mount(), FR_OK);
+    ASSERT_EQ(pf_open(&rig.fs, "/F.BIN"), FR_OK);
+    ASSERT_EQ(pf_lseek(&rig.fs, 512), FR_OK); // the head of the cluster's second sector
+    rig.fs.curr_clust += 1;
+    Bytes got(16);
+    uint32_t br = 0;
+    EXPECT_DEATH(pf_read(&rig.fs, got.data(), 16, &br), "broke its rule: .*last_byte_in");
+}
+
 } // namespace

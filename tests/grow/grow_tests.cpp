@@ -14,15 +14,6 @@ using e2e::bytes;
 using testsupport::pattern;
 using Bytes = std::vector<uint8_t>;
 
-std::vector<uint8_t> data_arg(const Bytes& data) {
-    Bytes p1;
-    if (data.size() < 256) {
-        p1.push_back(static_cast<uint8_t>(data.size()));
-    }
-    p1.insert(p1.end(), data.begin(), data.end());
-    return p1;
-}
-
 struct Grower {
     explicit Grower(const testsupport::VolumeSpec& shape) : b(shape) {}
 
@@ -35,7 +26,7 @@ struct Grower {
         return b.console();
     }
     int32_t append(const Bytes& data) {
-        return b.call(MODE_APPEND, data_arg(data), 0, static_cast<int32_t>(data.size())).p2;
+        return b.call(MODE_APPEND, sim::data_arg(data), 0, static_cast<int32_t>(data.size())).p2;
     }
     std::string set_size(int32_t size) {
         b.call(MODE_SET_SIZE, {0}, size);

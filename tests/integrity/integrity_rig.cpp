@@ -16,16 +16,16 @@ testsupport::VolumeSpec volume_shape(int fat) {
 }
 
 Rig::Rig(std::vector<uint8_t> image_bytes) : image(sim::DiskImage::from_bytes(std::move(image_bytes))) {
-    board.set_chip_select_option(CS_PIN);
+    board.set_chip_select_option(testsupport::CARD_CS_PIN);
 }
 
 void Rig::power_up(sim::SdCardConfig config) {
     card = std::make_unique<sim::SdCard>(image, config);
-    board.attach(card.get(), CS_PIN);
+    board.attach(card.get(), testsupport::CARD_CS_PIN);
 }
 
 void Rig::remove_card() {
-    board.attach(nullptr, CS_PIN);
+    board.attach(nullptr, testsupport::CARD_CS_PIN);
     card.reset();
 }
 
@@ -40,12 +40,7 @@ sim::Returned Rig::call(int32_t mode, std::vector<uint8_t> p1, int32_t p2, int32
 sim::Returned Rig::open(const std::string& name) { return call(MODE_OPEN, sim::counted(name)); }
 
 sim::Returned Rig::write(int32_t pos, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> p1;
-    if (data.size() < 256) {
-        p1.push_back(static_cast<uint8_t>(data.size()));
-    }
-    p1.insert(p1.end(), data.begin(), data.end());
-    return call(MODE_WRITE, p1, pos, static_cast<int32_t>(data.size()));
+    return call(MODE_WRITE, sim::data_arg(data), pos, static_cast<int32_t>(data.size()));
 }
 
 std::vector<uint8_t> Rig::read_raw(int32_t pos, int32_t count) {

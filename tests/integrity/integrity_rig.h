@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "board.h"
+#include "card_pin.h"
 #include "disk_image.h"
 #include "native_cpu.h"
 #include "sd_card.h"
 #include "volume.h"
 
 namespace integrity {
-
-constexpr int8_t CS_PIN = 7;
 
 // A FAT16 or FAT32 volume of two sectors per cluster: a write can spill into
 // a second sector inside a cluster or cross into the next cluster.

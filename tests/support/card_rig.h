@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "board.h"
+#include "card_pin.h"
 #include "cfunctions.h"
 #include "disk_image.h"
 #include "native_cpu.h"
@@ -18,8 +19,6 @@
 #include "sfr.h"
 
 namespace testsupport {
-
-constexpr int8_t CARD_CS_PIN = 7;
 
 // Pins, PPS and SPI2 as the bus set-up configures them, the chip-select pin
 // recorded and raised as the chip-select command does, and `device` (may be

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 
+#include "card_pin.h"
 #include "card_rig.h"
 #include "emu_cpu.h"
 #include "native_cpu.h"
@@ -20,8 +21,6 @@
 #include "volume.h"
 
 namespace {
-
-constexpr int8_t CS_PIN = 7;
 
 struct Command {
     bool app;
@@ -139,8 +138,10 @@ std::vector<uint8_t> make_card() {
 // Mount, reads, a read-modify-write, a listing and a save: every kind of transaction.
 std::vector<sim::Call> session() {
     std::vector<sim::Call> calls = {
-        {MODE_SET_CS, {CS_PIN, 0, 0, 0}},    {MODE_OPEN, sim::counted("A.TXT")},
-        {MODE_READ, {}, 1000, 100},          {MODE_WRITE, sim::counted("0123456789"), 5, 10},
+        {MODE_SET_CS, {testsupport::CARD_CS_PIN, 0, 0, 0}},
+        {MODE_OPEN, sim::counted("A.TXT")},
+        {MODE_READ, {}, 1000, 100},
+        {MODE_WRITE, sim::counted("0123456789"), 5, 10},
         {MODE_OPENDIR, sim::counted("DIR")},
     };
     for (int i = 0; i < 4; ++i) {
@@ -156,7 +157,7 @@ void expect_decoded_as_logged(sim::Cpu& cpu, const sim::SdCardConfig& config, bo
     sim::DiskImage image = sim::DiskImage::from_bytes(make_card());
     sim::SdCard card(image, config);
     sim::Board board;
-    board.attach(&card, CS_PIN);
+    board.attach(&card, testsupport::CARD_CS_PIN);
     board.set_program({"10 PRINT \"SAVED\"", "20 END"});
     testsupport::ScratchDir dir;
     const std::string vcd = dir.file("bus.vcd").string();
@@ -256,18 +257,18 @@ TEST(SigrokDecodesFaults, CrcCheckingOnAndACommandCrcError) {
 
     ScriptedCard card;
     sim::Board board;
-    testsupport::wire_card(board, &card, CS_PIN);
+    testsupport::wire_card(board, &card, testsupport::CARD_CS_PIN);
     testsupport::ScratchDir dir;
     const std::string vcd = dir.file("crc.vcd").string();
     {
         sim::VcdTrace trace(vcd);
-        board.host_pin_write(CS_PIN, PIN_DRIVE_LOW);
+        board.host_pin_write(testsupport::CARD_CS_PIN, PIN_DRIVE_LOW);
         for (const auto& [out, in] : bus) {
             card.answers.push_back(in);
             board.shift_byte(out, board.now_ps());
             board.advance_to(board.now_ps() + board.byte_ps(board.spi2brg()));
         }
-        board.host_pin_write(CS_PIN, PIN_DRIVE_HIGH);
+        board.host_pin_write(testsupport::CARD_CS_PIN, PIN_DRIVE_HIGH);
         trace.add(board);
         trace.finish(board.now_ps());
     }

@@ -14,7 +14,6 @@ namespace sdsim {
 
 namespace {
 
-constexpr int32_t STRING_FORM_LIMIT = 256;
 constexpr size_t MODULE_MAX_PATH = 14; // the module's name buffer
 constexpr size_t HOST_MAX_LINE = 254;  // what the host lists of a stored line
 
@@ -294,7 +293,7 @@ CallResult Session::read(int32_t pos, int32_t count) {
     const sim::Returned r = invoke({MODE_READ, {0}, pos, count, 0}, result);
     result.value = r.p4;
     const size_t n = r.p4 > 0 ? static_cast<size_t>(r.p4) : 0;
-    const size_t from = count < STRING_FORM_LIMIT ? 1 : 0;
+    const size_t from = sim::data_start(count);
     result.data.assign(r.p1.begin() + static_cast<std::ptrdiff_t>(from),
                        r.p1.begin() + static_cast<std::ptrdiff_t>(from + n));
     return result;
@@ -305,11 +304,7 @@ CallResult Session::write(int32_t pos, const std::vector<uint8_t>& data) {
         throw ToolError("a write moves at most " + std::to_string(max_transfer()) + " bytes");
     }
     const int32_t count = static_cast<int32_t>(data.size());
-    std::vector<uint8_t> p1;
-    if (count < STRING_FORM_LIMIT) {
-        p1.push_back(static_cast<uint8_t>(count));
-    }
-    p1.insert(p1.end(), data.begin(), data.end());
+    const std::vector<uint8_t> p1 = sim::data_arg(data);
     CallResult result;
     const bool file_open = open_file_size().has_value();
     const sim::Returned r = invoke({MODE_WRITE, p1, pos, count, 0}, result);
@@ -390,11 +385,7 @@ CallResult Session::append(const std::vector<uint8_t>& data) {
         throw ToolError("an append moves at most " + std::to_string(max_transfer()) + " bytes");
     }
     const int32_t count = static_cast<int32_t>(data.size());
-    std::vector<uint8_t> p1;
-    if (count < STRING_FORM_LIMIT) {
-        p1.push_back(static_cast<uint8_t>(count));
-    }
-    p1.insert(p1.end(), data.begin(), data.end());
+    const std::vector<uint8_t> p1 = sim::data_arg(data);
     CallResult result;
     const bool file_open = open_file_size().has_value();
     const sim::Returned r = invoke({MODE_APPEND, p1, -1, count, 0}, result);

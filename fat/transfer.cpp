@@ -1,9 +1,11 @@
 // One loop for reads and writes: they step through sectors and clusters
-// alike and differ only in the card calls around each piece.
-#include "file_step.h"
+// alike and differ only in the card calls around each piece. pf_read and
+// pf_write are that loop with a count returned through a pointer.
+#include "transfer.h"
 
 #include "diskio.h"
 #include "fat_layout.h"
+#include "module_assert.h"
 
 namespace {
 
@@ -18,20 +20,22 @@ FRESULT fail(FATFS* fs) {
 // so a write that restarts at the head of its sector reads nothing there.
 bool enter_sector(FATFS* fs) {
     const uint32_t sector = fs->fptr / SECTOR_SIZE;
-    const uint32_t cs = sector & (fs->csize - 1u);
-    return locate(fs, cs == 0 ? cluster_at(fs, sector / fs->csize) : fs->curr_clust, cs);
+    const uint32_t sector_in_cluster = sector & (fs->csize - 1u);
+    MODULE_ASSERT(sector_in_cluster == 0 || last_byte_in(fs, fs->curr_clust));
+    return locate(fs, sector_in_cluster == 0 ? cluster_at(fs, sector / fs->csize) : fs->curr_clust,
+                  sector_in_cluster);
 }
 
 } // namespace
 
-bool locate(FATFS* fs, uint32_t clst, uint32_t cs) {
+bool locate(FATFS* fs, uint32_t clst, uint32_t sector_in_cluster) {
     // A broken chain (below 2) or an end-of-chain value fails here.
     const uint32_t sect = clust2sect(fs, clst);
     if (sect == 0) {
         return false;
     }
     fs->curr_clust = clst;
-    fs->dsect = sect + cs;
+    fs->dsect = sect + sector_in_cluster;
     return true;
 }
 
@@ -95,4 +99,25 @@ FRESULT transfer(FATFS* fs, uint8_t* p, uint32_t n, Transfer direction) {
         n -= cnt;
     }
     return FR_OK;
+}
+
+FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
+    *br = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(buff), btr, Transfer::Read);
+    *br = scratch_of(fs)->moved;
+    return res;
+}
+
+FRESULT pf_write(FATFS* fs, const void* buff, uint32_t btw, uint32_t* bw) {
+    *bw = 0;
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    // The bytes are only read: the shared loop takes one pointer type for both directions.
+    const FRESULT res = transfer(fs, static_cast<uint8_t*>(const_cast<void*>(buff)), btw, Transfer::Write);
+    *bw = scratch_of(fs)->moved;
+    return res;
 }

@@ -1,5 +1,6 @@
 // FAT12/16/32 file system without a sector buffer: one mounted volume, one open
-// file written only in place, one directory listing.
+// file, one directory listing. Files are written in place; only the growing
+// image makes, grows, shrinks and removes them.
 #pragma once
 
 #include <stdint.h>
@@ -9,7 +10,7 @@
 
 struct FATFS {
     uint8_t fs_type;     // 0 none mounted, 1 FAT12, 2 FAT16, 3 FAT32
-    uint8_t flag;        // FLAG_OPEN, FLAG_WRITING
+    uint8_t flag;        // FLAG_OPEN, FLAG_UNBORN, FLAG_WRITING
     uint8_t csize;       // sectors per cluster
     uint8_t n_fats;      // copies of the FAT (kept only where files grow)
     uint16_t n_rootdir;  // entries of the fixed root directory
@@ -23,7 +24,7 @@ struct FATFS {
     uint32_t fsize;      // open file: size
     uint32_t org_clust;  // open file: first cluster
     uint32_t curr_clust; // open file: cluster holding byte fptr - 1
-    uint32_t dsect;      // open file: sector holding byte fptr
+    uint32_t dsect;      // open file: sector of byte fptr (at a sector's head maybe still the one before)
     uint32_t mark;       // cycle check of the chain walked last (chain_next): the cluster taken
     uint32_t mark_at;    // and its sector offset + 1
     // What is known of the open file's chain (cluster_at): two straight lines.
@@ -119,8 +120,10 @@ FRESULT pf_mount(FATFS* fs);
 constexpr uint32_t FAT32_MAX_ENTRIES = 0x0FFFFFF7;
 // Byte offset in the FAT of the entry of cluster clst, for a FAT of that type.
 uint32_t fat_offset(uint32_t type, uint32_t clst);
+// get_fat, chain_next and cluster_at answer 1 for a broken chain (an entry that cannot be read,
+// a loop, a cluster out of range); callers test for a result below 2.
 uint32_t get_fat(FATFS* fs, uint32_t clst, uint8_t* buf);
-uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t at);
+uint32_t chain_next(FATFS* fs, uint32_t clst, uint32_t sector_offset);
 // The cluster of the open file's cluster `index` (0 is org_clust); below 2 when the chain is broken.
 uint32_t cluster_at(FATFS* fs, uint32_t index);
 uint32_t clust2sect(FATFS* fs, uint32_t clst);
@@ -128,13 +131,14 @@ uint32_t clust2sect(FATFS* fs, uint32_t clst);
 uint32_t get_clust(FATFS* fs);
 
 // Names, directory walking and path resolution.
-// The 8.3 name of the path's first segment into sfn; returns the path after it.
-const char* create_name(uint8_t* sfn, const char* path);
-FRESULT dir_rewind(FATFS* fs, DIR* dj);
-FRESULT dir_next(FATFS* fs, DIR* dj);
+// The 8.3 name of the path's first segment into name83 (11 bytes, then
+// whether the segment is the path's last); returns the path after it.
+const char* create_name(uint8_t* name83, const char* path);
+FRESULT dir_rewind(FATFS* fs, DIR* dir);
+FRESULT dir_next(FATFS* fs, DIR* dir);
 // The entry found goes into the working space (found.entry).
-FRESULT dir_find(FATFS* fs, DIR* dj);
-FRESULT follow_path(FATFS* fs, DIR* dj, const char* path);
+FRESULT dir_find(FATFS* fs, DIR* dir);
+FRESULT follow_path(FATFS* fs, DIR* dir, const char* path);
 
 // The open file.
 FRESULT pf_open(FATFS* fs, const char* path);
@@ -164,7 +168,7 @@ FRESULT pf_shrink(FATFS* fs, uint32_t size, uint8_t* block);
 FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block);
 
 // Directory listing.
-FRESULT pf_opendir(FATFS* fs, DIR* dj, const char* path);
-FRESULT pf_readdir(FATFS* fs, DIR* dj, FILINFO* fno);
-FRESULT dir_read(FATFS* fs, DIR* dj, uint8_t* dir);
-void get_fileinfo(DIR* dj, const uint8_t* dir, FILINFO* fno);
+FRESULT pf_opendir(FATFS* fs, DIR* dir, const char* path);
+FRESULT pf_readdir(FATFS* fs, DIR* dir, FILINFO* fno);
+FRESULT dir_read(FATFS* fs, DIR* dir, uint8_t* entry);
+void get_fileinfo(DIR* dir, const uint8_t* entry, FILINFO* fno);

@@ -1,8 +1,9 @@
-// Opening, reading and seeking the one open file.
+// Opening the one open file and seeking in it: the lookup of its entry, the
+// start of what is known of its chain, and the cluster a seek lands in.
 #include "diskio.h"
+#include "fat_fs.h"
 #include "fat_layout.h"
-#include "file_step.h"
-#include "pff.h"
+#include "transfer.h"
 
 FRESULT pf_open(FATFS* fs, const char* path) {
     if (!fs) {
@@ -13,15 +14,15 @@ FRESULT pf_open(FATFS* fs, const char* path) {
         return FR_NOT_ENABLED;
     }
     FatScratch* const scratch = scratch_of(fs);
-    const uint8_t* const dir = scratch->found.entry;
+    const uint8_t* const entry = scratch->found.entry;
     const FRESULT res = follow_path(fs, &scratch->walk, path);
     if (res != FR_OK) {
         return res;
     }
-    if (dir[0] == 0 || (dir[DIR_ATTR] & ATTR_DIR)) {
+    if (entry[0] == 0 || (entry[DIR_ATTR] & ATTR_DIR)) {
         return FR_NO_FILE; // the root or another directory
     }
-    open_file(fs, get_clust(fs), ld_aligned_dword(dir + DIR_FILE_SIZE));
+    open_file(fs, get_clust(fs), ld_aligned_dword(entry + DIR_FILE_SIZE));
     return FR_OK;
 }
 
@@ -44,16 +45,6 @@ void forget_chain(FATFS* fs) {
     fs->run_first = 0;
     fs->run_last = 0;
     fs->run_clust = fs->org_clust;
-}
-
-FRESULT pf_read(FATFS* fs, void* buff, uint32_t btr, uint32_t* br) {
-    *br = 0;
-    if (!fs) {
-        return FR_NOT_ENABLED;
-    }
-    const FRESULT res = transfer(fs, static_cast<uint8_t*>(buff), btr, Transfer::Read);
-    *br = scratch_of(fs)->moved;
-    return res;
 }
 
 FRESULT pf_lseek(FATFS* fs, uint32_t ofs) {
