@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "card_pin.h"
 #include "card_timing.h"
 #include "emu_cpu.h"
 #include "sd_card.h"
@@ -36,7 +37,7 @@ struct Card {
 
 class TimedRig {
   public:
-    static constexpr int8_t CS_PIN = 7;
+    static constexpr int8_t CS_PIN = testsupport::CARD_CS_PIN;
     static constexpr uint32_t PLACEMENT = 0x9D008000; // not the link address
 
     TimedRig(const std::vector<uint8_t>& image, const std::string& card_path, const Card& card,
