@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds sdsim and the chip image (nothing else), then runs all eight commands
-# of the module on the demo card with sdsim, the last one on the chip image in
-# the emulator. The module's console messages appear as printed.
+# Builds sdsim and the chip image (nothing else), then runs the module's
+# commands on the demo card with sdsim (the native build has all thirteen), the
+# last one on the chip image in the emulator. The module's console messages appear as printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -61,5 +61,8 @@ readdir
 readdir
 readdir
 open MISSING.TXT
-read 0 5' run -                   # MODE_SET_CS, MODE_WRITE and the rest, one call a line
+read 0 5
+status' run -                     # MODE_SET_CS, MODE_WRITE, MODE_STATUS and the rest, one call a line
+show "" create DATA/TEMPS.TXT     # MODE_CREATE: the native build is the growing image
+show 'T=21.5' append DATA/TEMPS.TXT # MODE_APPEND: prints where the record went
 show "" --target ls DATA          # the same module as the chip image, in the emulator
