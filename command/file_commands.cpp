@@ -86,15 +86,21 @@ void mode_write(STATE_BLOCK* sb, uint8_t* p1, int32_t* p2, int32_t* p3, int32_t 
     }
     if (!resize || count != 0) {
         // A file grows first, and its entry gets the new size last.
+        // Only the growing image has the FAT layer's growing calls, and an
+        // unoptimised build keeps calls that the block being null rules out.
         FRESULT res = FR_OK;
-        if (block != nullptr) {
-            res = pf_grow(fs, pos + count, block);
-            errstring(res);
+        if constexpr (IMAGE_GROWS) {
+            if (block != nullptr) {
+                res = pf_grow(fs, pos + count, block);
+                errstring(res);
+            }
         }
         if (res == FR_OK) {
             write_span(fs, pos, s, count, resize);
-            if (block != nullptr) {
-                errstring(pf_commit(fs, block));
+            if constexpr (IMAGE_GROWS) {
+                if (block != nullptr) {
+                    errstring(pf_commit(fs, block));
+                }
             }
         }
     }
