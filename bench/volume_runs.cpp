@@ -29,11 +29,11 @@ Row measure(const RunPlan& plan, const testsupport::Volume& volume, const Shape&
 // so the cards can share one volume.
 ShapeRows run_shape(const RunPlan& plan, const Shape& shape) {
     testsupport::ScratchDir dir;
-    testsupport::VolumeSpec spec;
-    spec.fat = shape.fat;
-    spec.sectors_per_cluster = shape.sectors_per_cluster;
-    spec.size_kib = shape.size_mib * 1024;
-    const testsupport::Volume volume(dir.file("card.img"), spec);
+    testsupport::VolumeSpec layout;
+    layout.fat = shape.fat;
+    layout.sectors_per_cluster = shape.sectors_per_cluster;
+    layout.size_kib = shape.size_mib * 1024;
+    const testsupport::Volume volume(dir.file("card.img"), layout);
     fill_volume(volume);
     ShapeRows rows;
     for (const Workload& w : workloads()) {
