@@ -139,6 +139,9 @@ FRESULT dir_next(FATFS* fs, DIR* dir);
 // The entry found goes into the working space (found.entry).
 FRESULT dir_find(FATFS* fs, DIR* dir);
 FRESULT follow_path(FATFS* fs, DIR* dir, const char* path);
+// Closes the open file and, on a mounted volume, walks `path` from the root
+// with the working space's walk: the entry found is its found.entry.
+FRESULT find_named(FATFS* fs, const char* path);
 
 // The open file.
 FRESULT pf_open(FATFS* fs, const char* path);

@@ -5,17 +5,20 @@
 #include "fat_layout.h"
 #include "transfer.h"
 
-FRESULT pf_open(FATFS* fs, const char* path) {
-    if (!fs) {
-        return FR_NOT_ENABLED;
-    }
+FRESULT find_named(FATFS* fs, const char* path) {
     fs->flag = 0; // no file stays open past this point, whatever follows
     if (fs->fs_type == FS_NONE) {
         return FR_NOT_ENABLED;
     }
-    FatScratch* const scratch = scratch_of(fs);
-    const uint8_t* const entry = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, path);
+    return follow_path(fs, &scratch_of(fs)->walk, path);
+}
+
+FRESULT pf_open(FATFS* fs, const char* path) {
+    if (!fs) {
+        return FR_NOT_ENABLED;
+    }
+    const uint8_t* const entry = scratch_of(fs)->found.entry;
+    const FRESULT res = find_named(fs, path);
     if (res != FR_OK) {
         return res;
     }

@@ -363,13 +363,9 @@ FRESULT pf_shrink(FATFS* fs, uint32_t size, uint8_t* block) {
 }
 
 FRESULT pf_unlink(FATFS* fs, const char* path, uint8_t* block) {
-    fs->flag = 0;
-    if (fs->fs_type == FS_NONE) {
-        return FR_NOT_ENABLED;
-    }
     FatScratch* const scratch = scratch_of(fs);
     const uint8_t* const entry = scratch->found.entry;
-    const FRESULT res = follow_path(fs, &scratch->walk, path);
+    const FRESULT res = find_named(fs, path);
     if (res != FR_OK) {
         return res;
     }
