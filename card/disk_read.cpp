@@ -32,7 +32,7 @@ bool wait_data_token() {
 // `offset` on, that follow the kept ones in the sector and go on counting up
 // by one from the last kept word. Returns 0 when a byte arrived changed, else
 // that count + 1.
-uint32_t receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
+[[gnu::noinline]] MIPS32_CODE uint32_t receive_block(uint8_t* buff, uint32_t offset, uint32_t count) {
     uint32_t width = count >> READ_RUN_SHIFT;
     count &= (1u << READ_RUN_SHIFT) - 1;
     // disk_readp refused anything else: the bytes kept lie in this block.

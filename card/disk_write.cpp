@@ -20,8 +20,7 @@ constexpr uint32_t BUSY_DELAY_US = 100;
 // block's CRC16 on over them; what the card sends back is of no use. Up to a
 // full FIFO of bytes is queued ahead of the ones taken back, never more. One
 // copy serves the data and the filler.
-[[gnu::noinline]] void send_stream(const uint8_t* buff, uint32_t count) {
-    uint16_t* const crc_word = write_crc();
+[[gnu::noinline]] MIPS32_CODE void send_stream(const uint8_t* buff, uint32_t count, uint16_t* crc_word) {
     uint32_t crc = *crc_word;
     uint32_t sent = 0;
     for (uint32_t n = 0; n < count; n++) {
@@ -40,7 +39,7 @@ DRESULT send_data(const uint8_t* buff, uint32_t count) {
         count = *wc;
     }
     *wc = static_cast<uint16_t>(*wc - count);
-    send_stream(buff, count);
+    send_stream(buff, count, write_crc());
     return RES_OK;
 }
 
@@ -73,7 +72,7 @@ bool wait_stored() {
 
 DRESULT finish_block() {
     // The unsent rest of the block goes as zeros, then the block's CRC.
-    send_stream(nullptr, *write_count());
+    send_stream(nullptr, *write_count(), write_crc());
     const uint32_t crc = *write_crc();
     xmit_spi(static_cast<uint8_t>(crc >> 8));
     xmit_spi(static_cast<uint8_t>(crc));

@@ -25,7 +25,7 @@ uint32_t crc7_step(uint32_t crc, uint32_t d) {
 
 } // namespace
 
-uint8_t xmit_spi(uint8_t d) {
+MIPS32_CODE uint8_t xmit_spi(uint8_t d) {
     reg_write(SPI2BUF, d);
     return static_cast<uint8_t>(take_received());
 }

@@ -13,7 +13,7 @@
 
 // Waits for the next received byte and takes it. It always comes: every byte
 // this waits for was written, and none can have been discarded.
-[[gnu::always_inline]] inline uint32_t take_received() {
+[[gnu::always_inline]] MIPS32_CODE inline uint32_t take_received() {
     while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBE) != 0) {
     }
     return reg_read(SPI2BUF) & 0xFF;
@@ -22,7 +22,7 @@
 // One byte into the CRC16 of the SD bus (polynomial 0x1021, start value 0),
 // by shifts: no table, so no constant data to reach through the load offset.
 // Run over a block and the two CRC bytes after it, it ends at 0.
-inline uint32_t crc16_step(uint32_t crc, uint32_t d) {
+MIPS32_CODE inline uint32_t crc16_step(uint32_t crc, uint32_t d) {
     crc = __builtin_bswap16(static_cast<uint16_t>(crc));
     crc ^= d;
     crc ^= (crc & 0xFF) >> 4;

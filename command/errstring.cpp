@@ -66,7 +66,7 @@ static_assert(message_is(FR_CARD_FULL, "Card Full\r\n") && message_is(FR_DIR_FUL
 
 // The call of getFPC must return to a point whose link-time address is known
 // exactly, so it is made from assembly with a label right after the call.
-inline uint32_t load_offset() {
+MIPS32_CODE inline uint32_t load_offset() {
     volatile uint32_t libAddr; // set by getFPC before its first read
 #if defined(__mips__)
     // The third argument is put in place by the compiler, so it needs no
@@ -106,6 +106,14 @@ inline uint32_t load_offset() {
     return libAddr;
 }
 
+// The messages where the module runs. In the 32-bit instruction set, like
+// the call of getFPC: the link-time address of the messages is then formed by
+// a lui/addiu pair in the function that takes the load offset, which the
+// post-link step can check, rather than read from a MIPS16 constant pool.
+[[gnu::noinline]] MIPS32_CODE const char* messages() {
+    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(kMessages) + load_offset());
+}
+
 } // namespace
 
 #if defined(__mips__)
@@ -116,6 +124,7 @@ asm(".pushsection .text.getFPC, \"ax\", @progbits\n\t"
     ".globl getFPC\n\t"
     ".type getFPC, @function\n\t"
     ".set push\n\t"
+    ".set nomips16\n\t"
     ".set noreorder\n"
     "getFPC:\n\t"
     "subu $a0, $a0, $a1\n\t"
@@ -142,10 +151,8 @@ void errstring(uint8_t a) {
     if (*last == FR_OK) {
         *last = a;
     }
-    const uint32_t libAddr = load_offset();
-    // Message a starts after the terminators of the a - 1 before it; the
-    // block is read through the load offset like any constant data.
-    const char* text = reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(kMessages) + libAddr);
+    // Message a starts after the terminators of the a - 1 before it.
+    const char* text = messages();
     for (uint32_t skip = a; --skip != 0;) {
         while (*text++ != 0) {
         }

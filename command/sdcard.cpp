@@ -19,6 +19,20 @@ constexpr uint32_t REPORTED_COMMANDS = IMAGE_COMMANDS & ~(1u << MODE_STATUS);
 // Bit `mode` of a mask of commands; none for a number outside 0 to 31.
 uint32_t command_bit(int32_t mode) { return static_cast<uint32_t>(mode) < 32 ? 1u << mode : 0; }
 
+// The buffer mode may change only while SPI2 is off, and switching it off
+// empties both FIFOs of whatever another user of SPI2 left in them. A byte
+// still unread after that is taken here, so that no byte of before the call
+// can be taken for the card's.
+[[gnu::noinline]] MIPS32_CODE void restart_spi2() {
+    reg_write(SPI2CON, 0);
+    reg_write(SPI2CON2, SPI2CON2_ERROR_EVENTS);
+    reg_write(SPI2BRG, SPI2BRG_FAST);
+    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
+    while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBE) == 0) {
+        reg_read(SPI2BUF);
+    }
+}
+
 } // namespace
 
 void build_name(NameBuffer& name, const uint8_t* p1) {
@@ -60,17 +74,7 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     // once it is settled that no host changes the number during a call.
     volatile int32_t* const command = mode;
 
-    // The buffer mode may change only while SPI2 is off, and switching it off
-    // empties both FIFOs of whatever another user of SPI2 left in them. A byte
-    // still unread after that is taken here, so that no byte of before the
-    // call can be taken for the card's.
-    reg_write(SPI2CON, 0);
-    reg_write(SPI2CON2, SPI2CON2_ERROR_EVENTS);
-    reg_write(SPI2BRG, SPI2BRG_FAST);
-    reg_write(SPI2CON, SPI2CON_MASTER_MODE3);
-    while ((reg_read(SPI2STAT) & SPI2STAT_SPIRBE) == 0) {
-        reg_read(SPI2BUF);
-    }
+    restart_spi2();
 
     STATE_BLOCK* const sb = state_block();
 

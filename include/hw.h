@@ -8,12 +8,13 @@
 #include <stdint.h>
 
 #include "cfunctions.h"
+#include "isa.h"
 
 #if defined(__mips__)
 
-inline uint32_t reg_read(uint32_t address) { return *reinterpret_cast<volatile uint32_t*>(address); }
+MIPS32_CODE inline uint32_t reg_read(uint32_t address) { return *reinterpret_cast<volatile uint32_t*>(address); }
 
-inline void reg_write(uint32_t address, uint32_t value) {
+MIPS32_CODE inline void reg_write(uint32_t address, uint32_t value) {
     *reinterpret_cast<volatile uint32_t*>(address) = value;
 }
 

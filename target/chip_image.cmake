@@ -1,5 +1,6 @@
 # sdcard_chip_image(<target> <out-dir> [NAME <name>] [IMAGE <variant>]
-#                   [IMAGE_BUDGET <bytes>] [STACK_BUDGET <bytes>] <sources...>):
+#                   [IMAGE_BUDGET <bytes>] [STACK_BUDGET <bytes>]
+#                   [FLAGS <compiler flags...>] SOURCES <sources...>):
 # cross-compiles the sources for the chip (with SDCARD_IMAGE=<variant> when
 # given), links them read-only with main first and runs the post-link step,
 # giving <out-dir>/<name>.{elf,bin,words,size} (name: sdcard by default), then
@@ -32,7 +33,7 @@ set(SDCARD_BUDGETS_FILE ${CMAKE_CURRENT_LIST_DIR}/budgets.cmake)
 set(SDCARD_PLACEMENT_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/flash_placement.cmake)
 
 function(sdcard_chip_image name out_dir)
-  cmake_parse_arguments(PARSE_ARGV 2 image "" "NAME;IMAGE;IMAGE_BUDGET;STACK_BUDGET" "")
+  cmake_parse_arguments(PARSE_ARGV 2 image "" "NAME;IMAGE;IMAGE_BUDGET;STACK_BUDGET" "FLAGS;SOURCES")
   if(NOT image_NAME)
     set(image_NAME sdcard)
   endif()
@@ -50,14 +51,14 @@ function(sdcard_chip_image name out_dir)
   file(MAKE_DIRECTORY ${out_dir}/obj-${image_NAME})
 
   set(objects)
-  foreach(source ${image_UNPARSED_ARGUMENTS})
+  foreach(source ${image_SOURCES})
     cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE)
     cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${PROJECT_SOURCE_DIR} OUTPUT_VARIABLE relative)
     string(REGEX REPLACE "[/.]" "_" stem ${relative})
     set(object ${out_dir}/obj-${image_NAME}/${stem}.o)
     add_custom_command(
       OUTPUT ${object}
-      COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_FLAGS} -g ${include_flags}
+      COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_FLAGS} ${image_FLAGS} -g ${include_flags}
               -MMD -MF ${object}.d -c ${source} -o ${object}
       DEPENDS ${source} ${SDCARD_CROSS_FLAGS_FILE}
       DEPFILE ${object}.d
@@ -69,7 +70,7 @@ function(sdcard_chip_image name out_dir)
   set(linked ${out_dir}/${image_NAME}.linked.elf)
   add_custom_command(
     OUTPUT ${linked}
-    COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_LINK_FLAGS} -g -Wl,-Map=${out_dir}/${image_NAME}.map
+    COMMAND ${SDCARD_CROSS_CXX_PATH} ${SDCARD_CROSS_LINK_FLAGS} ${image_FLAGS} -g -Wl,-Map=${out_dir}/${image_NAME}.map
             -T ${SDCARD_LINKER_SCRIPT} ${objects} -o ${linked}
     BYPRODUCTS ${out_dir}/${image_NAME}.map
     DEPENDS ${objects} ${SDCARD_LINKER_SCRIPT} ${SDCARD_CROSS_FLAGS_FILE}

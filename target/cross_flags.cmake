@@ -12,7 +12,7 @@ set(SDCARD_LINK_ADDRESS 0x9D020000)
 # (jump threading, hoisting out of loops and across branches); off, the image
 # is about 180 bytes smaller and the block loops keep their speed.
 set(SDCARD_CROSS_FLAGS
-  -march=m4k -EL -msoft-float -Os -std=c++20
+  -march=m4k -mips16 -EL -msoft-float -Os -std=c++20 -fno-delayed-branch
   -flto -fipa-pta -mno-check-zero-division -fno-shrink-wrap -finline-limit=0 -fno-partial-inlining
   -fno-thread-jumps -fno-move-loop-invariants -fno-tree-dominator-opts -fno-tree-loop-im -fno-code-hoisting
   -ffreestanding -fno-exceptions -fno-rtti -fno-threadsafe-statics

@@ -50,7 +50,7 @@ ElfFile::ElfFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
             for (uint32_t at = 0; at + sizeof(Elf32_Sym) <= s.size; at += sizeof(Elf32_Sym)) {
                 const auto sym = read_at<Elf32_Sym>(bytes_, s.file_offset + at);
                 symbols_.push_back({string_at(bytes_, strings + sym.st_name), sym.st_value, sym.st_size,
-                                    static_cast<uint8_t>(ELF32_ST_TYPE(sym.st_info)), sym.st_shndx});
+                                    static_cast<uint8_t>(ELF32_ST_TYPE(sym.st_info)), sym.st_shndx, sym.st_other});
             }
         }
     }
@@ -104,18 +104,26 @@ const Section* ElfFile::section_at(uint32_t address) const {
     return nullptr;
 }
 
-uint32_t ElfFile::file_offset_of(uint32_t address) const {
+uint32_t ElfFile::file_offset_of(uint32_t address, uint32_t bytes) const {
     const Section* s = section_at(address);
-    if (s == nullptr || address - s->address + 4 > s->size) {
+    if (s == nullptr || address - s->address + bytes > s->size) {
         throw std::runtime_error("address outside the loaded sections");
     }
     return s->file_offset + (address - s->address);
 }
 
-uint32_t ElfFile::word(uint32_t address) const { return read_at<uint32_t>(bytes_, file_offset_of(address)); }
+uint32_t ElfFile::word(uint32_t address) const { return read_at<uint32_t>(bytes_, file_offset_of(address, 4)); }
 
 void ElfFile::set_word(uint32_t address, uint32_t value) {
-    std::memcpy(bytes_.data() + file_offset_of(address), &value, 4);
+    std::memcpy(bytes_.data() + file_offset_of(address, 4), &value, 4);
+}
+
+uint16_t ElfFile::halfword(uint32_t address) const {
+    return read_at<uint16_t>(bytes_, file_offset_of(address, 2));
+}
+
+void ElfFile::set_halfword(uint32_t address, uint16_t value) {
+    std::memcpy(bytes_.data() + file_offset_of(address, 2), &value, 2);
 }
 
 } // namespace target

@@ -25,6 +25,8 @@ struct Symbol {
     uint32_t size = 0;
     uint8_t type = 0; // STT_*
     uint16_t section = 0;
+    uint8_t other = 0; // st_other: STO_MIPS16 marks a function in the MIPS16e instruction set
+    bool mips16() const { return (other & 0xF0) == 0xF0; }
 };
 
 struct Relocation {
@@ -49,13 +51,16 @@ class ElfFile {
     // Words of loaded sections, addressed by link-time address.
     uint32_t word(uint32_t address) const;
     void set_word(uint32_t address, uint32_t value);
+    // Halfwords, the unit of MIPS16e code.
+    uint16_t halfword(uint32_t address) const;
+    void set_halfword(uint32_t address, uint16_t value);
     // The section holding a link-time address, or null.
     const Section* section_at(uint32_t address) const;
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
   private:
-    uint32_t file_offset_of(uint32_t address) const;
+    uint32_t file_offset_of(uint32_t address, uint32_t bytes) const;
 
     std::vector<uint8_t> bytes_;
     std::vector<Section> sections_;
