@@ -20,7 +20,7 @@ constexpr uint32_t RAM_UNCACHED_BASE = 0xA0000000;
 constexpr uint32_t SFR_BASE = 0xBF800000;
 constexpr uint32_t SFR_SIZE = 0x10000;
 // The boot flash stands in for the host's code: each service entry of the
-// host table points at TRAP_BASE + its own table offset.
+// host table points at the service's code there (host_services.h).
 constexpr uint32_t TRAP_BASE = 0x9FC00000;
 constexpr uint32_t TRAP_SIZE = 0x1000;
 constexpr uint32_t RETURN_TRAP = TRAP_BASE + 0x800; // main returns here

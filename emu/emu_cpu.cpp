@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "cfunctions.h"
 #include "chip_map.h"
 #include "host_services.h"
+#include "mips16e_block.h"
 #include "ram_layout.h"
 #include "sfr.h"
 #include "status_reads.h"
@@ -92,10 +94,7 @@ const char* access_name(uc_mem_type type) {
 struct EmuCpu::Hooks {
     // Only the trap page: the host's services.
     static void trap(uc_engine*, uint64_t address, uint32_t, void* user) {
-        const auto pc = static_cast<uint32_t>(address);
-        if (pc != RETURN_TRAP) {
-            static_cast<EmuCpu*>(user)->host_service(pc - TRAP_BASE);
-        }
+        static_cast<EmuCpu*>(user)->host_code(static_cast<uint32_t>(address));
     }
 
     static void block(uc_engine*, uint64_t address, uint32_t size, void* user) {
@@ -122,6 +121,9 @@ struct EmuCpu::Hooks {
     static uint64_t sfr_read(uc_engine*, uint64_t offset, unsigned size, void* user) {
         auto& cpu = *static_cast<EmuCpu*>(user);
         const auto address = static_cast<uint32_t>(SFR_BASE + offset);
+        if (!cpu.from_mips32_code(address, false)) {
+            return 0;
+        }
         if (size != 4) {
             cpu.fault(std::to_string(size) + "-byte read of SFR " + hex(address));
             return 0;
@@ -136,6 +138,9 @@ struct EmuCpu::Hooks {
     static void sfr_write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* user) {
         auto& cpu = *static_cast<EmuCpu*>(user);
         const auto address = static_cast<uint32_t>(SFR_BASE + offset);
+        if (!cpu.from_mips32_code(address, true)) {
+            return;
+        }
         if (size != 4) {
             cpu.fault(std::to_string(size) + "-byte write of SFR " + hex(address));
             return;
@@ -212,9 +217,10 @@ void EmuCpu::bind(sim::Board& board) {
     bound_ram_ = board.ram();
 }
 
-// A load or store of a block of code.
+// A load or store of a block of MIPS32 code.
 struct EmuCpu::Access {
     uint32_t index; // of the instruction in the block
+    uint32_t at;    // its byte offset in the block
     int base;       // register
     int16_t offset;
     bool store;
@@ -224,9 +230,12 @@ struct EmuCpu::Access {
 // What the clock, the stack watch and the status checks need to know of a block of code.
 struct EmuCpu::BlockInfo {
     uint32_t address = 0;
-    uint32_t size = 0;
-    int32_t stack_dip = 0; // the lowest its `addiu $sp, $sp, imm` take $sp, from entry
-    std::vector<Access> accesses;
+    uint32_t size = 0; // bytes
+    Isa isa = Isa::Mips32;
+    uint32_t instructions = 0;
+    int32_t stack_dip = 0; // the lowest it takes $sp, from entry
+    BlockExit exit;
+    std::vector<Access> accesses; // MIPS32 only: MIPS16e code makes no SFR access
     std::optional<PollLoop> poll; // the block is a loop polling the word it loads first
 };
 
@@ -243,13 +252,27 @@ void EmuCpu::observe(uint64_t instructions) {
     board_->advance_to(time_at(instructions));
 }
 
+// The host's code: a service runs at its entry, once, and its `jr $ra`
+// returns; the delay slot after it is no call.
+void EmuCpu::host_code(uint32_t pc) {
+    if (pc == RETURN_TRAP) {
+        return;
+    }
+    if (pc == service_delay_slot_) {
+        service_delay_slot_ = 0;
+        return;
+    }
+    service_delay_slot_ = pc + 4;
+    host_service(pc);
+}
+
 // A host service runs at the instruction that called it; its own time
 // follows (host_costs.h), and a delay's pauses run on the core timer.
-void EmuCpu::host_service(uint32_t offset) {
+void EmuCpu::host_service(uint32_t entry) {
     observe(executed_);
     const uint64_t before = board_->now_ps();
     try {
-        host_ps_ += run_host_service(uc_, *board_, offset);
+        host_ps_ += run_host_service(uc_, *board_, entry);
     } catch (const EmuFault& e) {
         fault(e.what());
         return;
@@ -259,18 +282,59 @@ void EmuCpu::host_service(uint32_t offset) {
     paused_ps_ += pauses_.absorb_delay(before, delay);
 }
 
+// The instruction set of the block the CPU enters, followed as the CPU keeps
+// it: it changes only at a JALX or at a jump through a register whose bit 0
+// names the next set, so the exit of the block before tells it exactly. The
+// engine shows no instruction-set bit of its own (its PC never has one), and
+// a block's length does not tell it: one of MIPS16e instructions that all
+// take four bytes (EXTEND-prefixed, JAL) is as long as as many MIPS32 words,
+// and a MIPS32 block the engine cuts short (at a page boundary) may read as
+// such instructions. Entering a block reads the jump's register before the
+// block runs; it must then hold the block's address, which it does unless the
+// jump's delay slot overwrote it (no compiler does that; the emulator stops
+// rather than guess).
+std::optional<Isa> EmuCpu::next_isa(uint32_t address) {
+    switch (exit_.kind) {
+    case BlockExit::Kind::Keep: return isa_;
+    case BlockExit::Kind::Toggle: return isa_ == Isa::Mips32 ? Isa::Mips16e : Isa::Mips32;
+    case BlockExit::Kind::Register: break;
+    }
+    const uint32_t target = reg(uc_, UC_MIPS_REG_0 + exit_.reg);
+    if ((target & ~1u) != address) {
+        fault("cannot tell the instruction set of the code at " + hex(address) +
+              ": the jump to it went through $" + kRegNames[exit_.reg] + ", which now holds " + hex(target));
+        return std::nullopt;
+    }
+    return (target & 1) != 0 ? Isa::Mips16e : Isa::Mips32;
+}
+
 void EmuCpu::enter_block(uint32_t address, uint32_t size) {
+    const std::optional<Isa> isa = next_isa(address);
+    if (!isa) {
+        return;
+    }
+    isa_ = *isa;
     if (address >= TRAP_BASE && address < TRAP_BASE + TRAP_SIZE) {
-        return; // the host's code, not the module's
+        // The host's code, not the module's: 32-bit, returning through $ra.
+        if (isa_ != Isa::Mips32) {
+            fault("call of the host's code at " + hex(address) +
+                  " in MIPS16e mode (a jump through an odd address)");
+        }
+        exit_ = {BlockExit::Kind::Register, 31};
+        return;
     }
     if (address < RAM_BASE) {
         fault("jump to " + hex(address) + ", outside the chip's KSEG0/KSEG1 memory");
         return;
     }
-    block_ = &block_info(address, size);
+    block_ = block_info(address, size, isa_);
+    if (block_ == nullptr) {
+        return;
+    }
+    exit_ = block_->exit;
     next_access_ = 0;
     block_start_ = executed_;
-    executed_ += size / 4;
+    executed_ += block_->instructions;
     ++blocks_;
     // Every block moves the clock on, so this ends any loop.
     if (now_ps() - call_start_ps_ > runaway_ps_) {
@@ -285,37 +349,90 @@ void EmuCpu::enter_block(uint32_t address, uint32_t size) {
     }
 }
 
-// Decoded once per block. The module changes $sp only by immediates (no frame
-// is larger than one reaches), so those alone give its stack depth.
-const EmuCpu::BlockInfo& EmuCpu::block_info(uint32_t address, uint32_t size) {
-    auto& known = blocks_seen_[address];
+// Decoded once per block, in its instruction set; the engine's own count of
+// its instructions (it decodes them to run them) must agree with the
+// decoding. The module changes $sp only by immediates (no frame is larger
+// than one reaches), so those alone give its stack depth.
+const EmuCpu::BlockInfo* EmuCpu::block_info(uint32_t address, uint32_t size, Isa isa) {
+    auto& known = blocks_seen_[address | (isa == Isa::Mips16e ? 1 : 0)];
     if (known && known->size == size) {
-        return *known;
+        return known.get();
     }
-    known = std::make_unique<BlockInfo>();
-    known->address = address;
-    known->size = size;
-    std::vector<uint32_t> words(size / 4);
-    if (uc_mem_read(uc_, address, words.data(), words.size() * 4) != UC_ERR_OK) {
-        return *known;
+    const char* const set = isa == Isa::Mips16e ? "MIPS16e" : "MIPS32";
+    uc_tb tb{};
+    std::vector<uint8_t> code(size);
+    if (uc_ctl_request_cache(uc_, address, &tb) != UC_ERR_OK || static_cast<uint32_t>(tb.pc) != address ||
+        tb.size != size || uc_mem_read(uc_, address, code.data(), size) != UC_ERR_OK) {
+        fault("the engine cannot show the " + std::string(set) + " block of " + std::to_string(size) +
+              " bytes at " + hex(address));
+        return nullptr;
     }
+    auto block = std::make_unique<BlockInfo>();
+    block->address = address;
+    block->size = size;
+    block->isa = isa;
+    block->instructions = tb.icount;
+    bool decoded = false;
+    if (isa == Isa::Mips32) {
+        decoded = read_mips32(*block, code);
+    } else {
+        std::vector<uint16_t> halfwords(size / 2);
+        std::memcpy(halfwords.data(), code.data(), halfwords.size() * 2);
+        const std::optional<Mips16eBlock> m16 = size % 2 == 0 ? decode_mips16e(halfwords) : std::nullopt;
+        decoded = m16 && m16->instructions == tb.icount;
+        if (decoded) {
+            block->stack_dip = m16->stack_dip;
+            block->exit = m16->exit;
+        }
+    }
+    if (!decoded) {
+        fault("the block at " + hex(address) + " does not read as the " + std::to_string(tb.icount) + " " +
+              set + " instructions in " + std::to_string(size) + " bytes the engine ran");
+        return nullptr;
+    }
+    known = std::move(block);
+    return known.get();
+}
+
+bool EmuCpu::read_mips32(BlockInfo& block, const std::vector<uint8_t>& code) {
+    if (code.size() != 4 * block.instructions) {
+        return false;
+    }
+    std::vector<uint32_t> words(code.size() / 4);
+    std::memcpy(words.data(), code.data(), code.size());
     int32_t sp = 0;
     for (uint32_t i = 0; i < words.size(); ++i) {
         const uint32_t w = words[i];
         const uint32_t opcode = w >> 26;
         if ((w >> 16) == 0x27BD) { // addiu $sp, $sp, imm
             sp += static_cast<int16_t>(w & 0xFFFF);
-            known->stack_dip = std::min(known->stack_dip, sp);
+            block.stack_dip = std::min(block.stack_dip, sp);
         }
         const bool load = (opcode >= 0x20 && opcode <= 0x26) || opcode == 0x30;
         const bool store = (opcode >= 0x28 && opcode <= 0x2B) || opcode == 0x2E || opcode == 0x38;
         if (load || store) {
-            known->accesses.push_back({i, static_cast<int>((w >> 21) & 31), static_cast<int16_t>(w & 0xFFFF),
-                                       store, load ? examined_bits(words, i) : 0});
+            block.accesses.push_back({i, 4 * i, static_cast<int>((w >> 21) & 31),
+                                      static_cast<int16_t>(w & 0xFFFF), store,
+                                      load ? examined_bits(words, i) : 0});
         }
     }
-    known->poll = PollLoop::recognise(words);
-    return *known;
+    block.exit = mips32_exit(words);
+    block.poll = PollLoop::recognise(words);
+    return true;
+}
+
+// The status checks and the poll skipping read MIPS32 code, so the module
+// keeps every SFR access in 32-bit functions; one from MIPS16e code would
+// escape them, and the call stops.
+bool EmuCpu::from_mips32_code(uint32_t address, bool store) {
+    if (block_ == nullptr || block_->isa == Isa::Mips32) {
+        return true;
+    }
+    fault(std::string(store ? "write to" : "read of") + " SFR " + hex(address) +
+          " from MIPS16e code (the block at " + code_address(0) +
+          "): SFR accesses belong in 32-bit code, where the emulator checks the status bits read and "
+          "follows polling loops");
+    return false;
 }
 
 // A read of SPI2STAT: the bits the code goes on to examine must be ones the
@@ -324,7 +441,7 @@ const EmuCpu::BlockInfo& EmuCpu::block_info(uint32_t address, uint32_t size) {
 void EmuCpu::read_status(const Access* access) {
     const uint32_t invalid = access != nullptr ? access->examined & spi_->invalid_status_bits() : 0;
     if (invalid != 0) {
-        fault("read of SPI2STAT bit(s) " + status_bits(invalid) + " at " + code_address(access->index) +
+        fault("read of SPI2STAT bit(s) " + status_bits(invalid) + " at " + code_address(access->at) +
               ", which the datasheet calls invalid in " +
               ((board_->spi2con() & SPI2CON_ENHBUF) ? "enhanced" : "standard") + " buffer mode");
         return;
@@ -343,7 +460,7 @@ void EmuCpu::read_status(const Access* access) {
 // never change (a pause only stops the CPU), so the loop would never end:
 // that is a hang, stopped at once.
 void EmuCpu::skip_idle_polls(uint32_t examined) {
-    const uint64_t turn_instructions = block_->size / 4;
+    const uint64_t turn_instructions = block_->instructions;
     const uint64_t turn_ps = clock_.cycles_to_ps(turn_instructions + clock_.flash_wait_states);
     for (;;) {
         const uint32_t status = spi_->status();
@@ -409,8 +526,8 @@ const EmuCpu::Access* EmuCpu::sync_board(uint32_t address, bool store) {
     return access;
 }
 
-std::string EmuCpu::code_address(uint32_t index) const {
-    const uint32_t pc = (block_ != nullptr ? block_->address : 0) + 4 * index;
+std::string EmuCpu::code_address(uint32_t byte_offset) const {
+    const uint32_t pc = (block_ != nullptr ? block_->address : 0) + byte_offset;
     std::string text = hex(pc);
     if (pc >= load_address_ && pc - load_address_ < image_size_) {
         text += " (image offset " + hex(pc - load_address_) + ")";
@@ -430,6 +547,9 @@ std::string EmuCpu::register_dump() {
     std::string text = "pc " + hex(pc);
     if (pc >= load_address_ && pc - load_address_ < image_size_) {
         text += " (image offset " + hex(pc - load_address_) + ")";
+    }
+    if (isa_ == Isa::Mips16e) {
+        text += " in MIPS16e code";
     }
     for (int i = 0; i < 32; ++i) {
         char cell[24];
@@ -463,6 +583,9 @@ void EmuCpu::call_main(sim::Board& board) {
     fault_.clear();
     call_start_ = executed_;
     block_ = nullptr;
+    isa_ = Isa::Mips32; // main's
+    exit_ = {};
+    service_delay_slot_ = 0;
     sfr_log_.clear();
     pauses_.begin_call();
     const uint64_t started_ps = now_ps();

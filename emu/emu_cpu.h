@@ -1,15 +1,18 @@
-// The chip image on an emulated M4K (Unicorn, MIPS32 little-endian) driving the
-// same virtual board as the native build: the board's RAM is the chip's RAM,
-// its registers are the SFR page and its host model answers the service table.
+// The chip image on an emulated M4K (Unicorn, MIPS32 little-endian, with
+// MIPS16e) driving the same virtual board as the native build: the board's RAM
+// is the chip's RAM, its registers are the SFR page and its host model answers
+// the service table.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "block_exit.h"
 #include "chip_clock.h"
 #include "cpu.h"
 #include "interrupt_load.h"
@@ -22,8 +25,9 @@ namespace emu {
 
 // The image did something the chip would not survive: a fault, an access to
 // unmapped memory or to flash, a read of a status bit the datasheet calls
-// invalid, a hang on a status that can never change, a runaway. The text says
-// where, with registers.
+// invalid, a hang on a status that can never change, a runaway; or something
+// the emulator cannot follow exactly: an SFR access from MIPS16e code. The
+// text says where, with registers.
 class EmuFault : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -99,8 +103,11 @@ class EmuCpu : public sim::Cpu {
     void fault(const std::string& what);
     std::string register_dump();
     struct BlockInfo;
+    std::optional<Isa> next_isa(uint32_t address);
     void enter_block(uint32_t address, uint32_t size);
-    const BlockInfo& block_info(uint32_t address, uint32_t size);
+    const BlockInfo* block_info(uint32_t address, uint32_t size, Isa isa);
+    bool read_mips32(BlockInfo& block, const std::vector<uint8_t>& code);
+    bool from_mips32_code(uint32_t address, bool store);
     struct Access;
     const Access* find_access(uint32_t address, bool store);
     uint64_t time_at(uint64_t instructions) const;
@@ -108,8 +115,9 @@ class EmuCpu : public sim::Cpu {
     const Access* sync_board(uint32_t address, bool store);
     void read_status(const Access* access);
     void skip_idle_polls(uint32_t examined);
-    void host_service(uint32_t offset);
-    std::string code_address(uint32_t index) const;
+    void host_code(uint32_t pc);
+    void host_service(uint32_t entry);
+    std::string code_address(uint32_t byte_offset) const;
 
     uc_struct* uc_ = nullptr;
     uint32_t load_address_;
@@ -137,7 +145,11 @@ class EmuCpu : public sim::Cpu {
     bool record_sfr_ = false;
     std::vector<SfrAccess> sfr_log_;
     const BlockInfo* block_ = nullptr;
-    size_t next_access_ = 0; // the current block's memory accesses already done
+    Isa isa_ = Isa::Mips32;           // of the block the CPU last entered, the host's code included
+    BlockExit exit_;                  // how that block hands over to the next
+    uint32_t service_delay_slot_ = 0; // of the service that just ran
+    size_t next_access_ = 0;          // the current block's memory accesses already done
+    // By the address with the MIPS16e bit, as a jump's register holds it.
     std::unordered_map<uint32_t, std::unique_ptr<BlockInfo>> blocks_seen_;
 };
 

@@ -46,6 +46,13 @@ std::string read_text(uc_engine* uc, uint32_t address) {
                    std::to_string(MAX_MESSAGE) + " bytes");
 }
 
+// The table offset of the service whose code starts at `entry`; a place
+// inside a service's code, or past the last, has none (the table's size).
+uint32_t service_at(uint32_t entry) {
+    const uint32_t offset = (entry - TRAP_BASE) / SERVICE_CODE_BYTES * 4;
+    return service_entry(offset) == entry ? offset : HOST_TABLE_SIZE;
+}
+
 } // namespace
 
 uint32_t ram_offset(uint32_t address, const char* what) {
@@ -58,10 +65,12 @@ uint32_t ram_offset(uint32_t address, const char* what) {
 }
 
 void install_host_table(uc_engine* uc) {
+    constexpr uint32_t kReturn[] = {0x03E00008, 0}; // jr $ra; nop
     std::array<uint32_t, HOST_TABLE_SIZE / 4> table{};
     for (uint32_t service : {HOST_DELAY, HOST_PIN_CONFIG, HOST_PIN_WRITE, HOST_ALLOC, HOST_LOAD_PROGRAM,
                              HOST_PRINT, HOST_PREPARE_LOAD, HOST_LIST_LINE}) {
-        table[service / 4] = TRAP_BASE + service;
+        table[service / 4] = service_entry(service);
+        uc_mem_write(uc, service_entry(service), kReturn, sizeof kReturn);
     }
     table[HOST_PIN_STATES / 4] = RAM_BASE + sim::RAM_PIN_STATES;
     table[HOST_STATE_BLOCK / 4] = RAM_BASE + sim::RAM_STATE;
@@ -70,11 +79,11 @@ void install_host_table(uc_engine* uc) {
     uc_mem_write(uc, FLASH_BASE, table.data(), sizeof table);
 }
 
-uint64_t run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset) {
+uint64_t run_host_service(uc_engine* uc, sim::Board& board, uint32_t entry) {
     using namespace host_cost;
     uint32_t result = 0;
     uint64_t cost = 0;
-    switch (offset) {
+    switch (service_at(entry)) {
     case HOST_DELAY: board.host_delay(reg(uc, UC_MIPS_REG_A0)); break;
     case HOST_PIN_CONFIG:
         board.host_pin_config(arg(uc, UC_MIPS_REG_A0), arg(uc, UC_MIPS_REG_A1), arg(uc, UC_MIPS_REG_A2));
@@ -116,11 +125,9 @@ uint64_t run_host_service(uc_engine* uc, sim::Board& board, uint32_t offset) {
         cost = LIST_LINE_PS + listed * LIST_PER_CHARACTER_PS;
         break;
     }
-    default: throw EmuFault("call of " + hex(TRAP_BASE + offset) + ", which is no host service");
+    default: throw EmuFault("call of " + hex(entry) + ", which is no host service");
     }
     uc_reg_write(uc, UC_MIPS_REG_V0, &result);
-    const uint32_t ra = reg(uc, UC_MIPS_REG_RA);
-    uc_reg_write(uc, UC_MIPS_REG_PC, &ra);
     return cost;
 }
 
