@@ -236,7 +236,7 @@ struct EmuCpu::BlockInfo {
     int32_t stack_dip = 0; // the lowest it takes $sp, from entry
     BlockExit exit;
     std::vector<Access> accesses; // MIPS32 only: MIPS16e code makes no SFR access
-    std::optional<PollLoop> poll; // the block is a loop polling the word it loads first
+    std::optional<PollLoop> poll; // the block is a loop polling the word it loads
 };
 
 uint64_t EmuCpu::time_at(uint64_t instructions) const {
@@ -446,7 +446,7 @@ void EmuCpu::read_status(const Access* access) {
               ((board_->spi2con() & SPI2CON_ENHBUF) ? "enhanced" : "standard") + " buffer mode");
         return;
     }
-    if (access != nullptr && access->index == 0 && next_access_ == 1 && block_->poll) {
+    if (access != nullptr && block_->poll && access->index == block_->poll->load()) {
         skip_idle_polls(access->examined);
     }
 }
@@ -461,6 +461,7 @@ void EmuCpu::read_status(const Access* access) {
 // that is a hang, stopped at once.
 void EmuCpu::skip_idle_polls(uint32_t examined) {
     const uint64_t turn_instructions = block_->instructions;
+    const uint32_t load = block_->poll->load(); // every turn reads at this instruction
     const uint64_t turn_ps = clock_.cycles_to_ps(turn_instructions + clock_.flash_wait_states);
     for (;;) {
         const uint32_t status = spi_->status();
@@ -482,14 +483,14 @@ void EmuCpu::skip_idle_polls(uint32_t examined) {
         const uint64_t until = std::min(change, pauses_.next_due_ps());
         uint64_t turns = until > now ? (until - now + turn_ps - 1) / turn_ps : 1;
         if (const auto shot = pauses_.one_shot_instruction()) {
-            const uint64_t at = block_start_ - call_start_;
+            const uint64_t at = block_start_ + load - call_start_;
             turns = std::min(turns, (*shot - at + turn_instructions - 1) / turn_instructions);
         }
         turns = std::max<uint64_t>(turns, 1);
         executed_ += turn_instructions * turns;
         block_start_ += turn_instructions * turns;
         blocks_ += turns;
-        observe(block_start_);
+        observe(block_start_ + load);
     }
 }
 

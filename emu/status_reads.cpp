@@ -161,20 +161,25 @@ uint32_t examined_bits(std::span<const uint32_t> words, uint32_t load) {
 }
 
 std::optional<PollLoop> PollLoop::recognise(std::span<const uint32_t> words) {
-    // lw; at least one selection; beqz/bnez back to the lw; nop.
-    if (words.size() < 4 || opcode(words[0]) != 0x23 || words.back() != 0) {
+    // Any lui; lw; at least one selection; beqz/bnez back to the start; nop.
+    uint32_t load = 0;
+    while (load < words.size() && opcode(words[load]) == 0x0F) {
+        ++load;
+    }
+    if (words.size() < load + 4 || opcode(words[load]) != 0x23 || words.back() != 0) {
         return std::nullopt;
     }
-    const uint32_t reg = rt(words[0]);
+    const uint32_t reg = rt(words[load]);
     const size_t branch_at = words.size() - 2;
     const uint32_t branch = words[branch_at];
     const bool back_to_start = static_cast<int16_t>(branch & 0xFFFF) == -static_cast<int32_t>(branch_at + 1);
-    if (reg == 0 || rs(words[0]) == reg || (opcode(branch) != 0x04 && opcode(branch) != 0x05) ||
+    if (reg == 0 || rs(words[load]) == reg || (opcode(branch) != 0x04 && opcode(branch) != 0x05) ||
         rs(branch) != reg || rt(branch) != 0 || !back_to_start) {
         return std::nullopt;
     }
     PollLoop loop;
-    for (size_t i = 1; i < branch_at; ++i) {
+    loop.load_ = load;
+    for (size_t i = load + 1; i < branch_at; ++i) {
         if (!selects_bits(words[i], reg)) {
             return std::nullopt;
         }

@@ -19,19 +19,22 @@ namespace emu {
 // overwritten or leaves the block unexamined.
 uint32_t examined_bits(std::span<const uint32_t> words, uint32_t load);
 
-// A block that loads a word, selects bits of it with andi, ext and shifts,
-// and branches back to its own start while the selection is zero (or while
-// it is not), with nothing in the branch's delay slot. Every turn does the
-// same with the same word, so turns that would read the same word can be
-// counted without being run.
+// A block that loads a word (after the lui that form its address, which
+// code without filled delay slots leaves inside the loop), selects bits of it
+// with andi, ext and shifts, and branches back to its own start while the
+// selection is zero (or while it is not), with nothing in the branch's delay
+// slot. Every turn does the same with the same word, so turns that would read
+// the same word can be counted without being run.
 class PollLoop {
   public:
     static std::optional<PollLoop> recognise(std::span<const uint32_t> words);
     // Whether a turn that reads `word` goes round again.
     bool continues(uint32_t word) const;
+    uint32_t load() const { return load_; } // the load's index in the block
 
   private:
     std::vector<uint32_t> selection_; // the instructions between the load and the branch
+    uint32_t load_ = 0;
     bool while_zero_ = false;
 };
 
