@@ -283,16 +283,17 @@ void EmuCpu::host_service(uint32_t entry) {
 }
 
 // The instruction set of the block the CPU enters, followed as the CPU keeps
-// it: it changes only at a JALX or at a jump through a register whose bit 0
-// names the next set, so the exit of the block before tells it exactly. The
-// engine shows no instruction-set bit of its own (its PC never has one), and
-// a block's length does not tell it: one of MIPS16e instructions that all
-// take four bytes (EXTEND-prefixed, JAL) is as long as as many MIPS32 words,
+// it: the set changes only at a JALX or at a jump through a register, whose
+// bit 0 names the next set, so the exit of the block before tells it exactly.
+// The engine shows no instruction-set bit (its PC never has one), and a
+// block's length does not always tell it: MIPS16e instructions that all take
+// four bytes (EXTEND-prefixed, JAL) fill four bytes each as MIPS32 words do,
 // and a MIPS32 block the engine cuts short (at a page boundary) may read as
-// such instructions. Entering a block reads the jump's register before the
-// block runs; it must then hold the block's address, which it does unless the
-// jump's delay slot overwrote it (no compiler does that; the emulator stops
-// rather than guess).
+// such instructions. The jump's register is read as the next block starts and
+// must hold that block's address, which it does unless the jump's delay slot
+// overwrote it: no compiler does that, and the emulator stops rather than
+// guess. The engine's own count of the block's instructions then checks the
+// set (block_info).
 std::optional<Isa> EmuCpu::next_isa(uint32_t address) {
     switch (exit_.kind) {
     case BlockExit::Kind::Keep: return isa_;
@@ -372,20 +373,7 @@ const EmuCpu::BlockInfo* EmuCpu::block_info(uint32_t address, uint32_t size, Isa
     block->size = size;
     block->isa = isa;
     block->instructions = tb.icount;
-    bool decoded = false;
-    if (isa == Isa::Mips32) {
-        decoded = read_mips32(*block, code);
-    } else {
-        std::vector<uint16_t> halfwords(size / 2);
-        std::memcpy(halfwords.data(), code.data(), halfwords.size() * 2);
-        const std::optional<Mips16eBlock> m16 = size % 2 == 0 ? decode_mips16e(halfwords) : std::nullopt;
-        decoded = m16 && m16->instructions == tb.icount;
-        if (decoded) {
-            block->stack_dip = m16->stack_dip;
-            block->exit = m16->exit;
-        }
-    }
-    if (!decoded) {
+    if (!(isa == Isa::Mips32 ? read_mips32(*block, code) : read_mips16e(*block, code))) {
         fault("the block at " + hex(address) + " does not read as the " + std::to_string(tb.icount) + " " +
               set + " instructions in " + std::to_string(size) + " bytes the engine ran");
         return nullptr;
@@ -418,6 +406,18 @@ bool EmuCpu::read_mips32(BlockInfo& block, const std::vector<uint8_t>& code) {
     }
     block.exit = mips32_exit(words);
     block.poll = PollLoop::recognise(words);
+    return true;
+}
+
+bool EmuCpu::read_mips16e(BlockInfo& block, const std::vector<uint8_t>& code) {
+    std::vector<uint16_t> halfwords(code.size() / 2);
+    std::memcpy(halfwords.data(), code.data(), halfwords.size() * 2);
+    const std::optional<Mips16eBlock> read = code.size() % 2 == 0 ? decode_mips16e(halfwords) : std::nullopt;
+    if (!read || read->instructions != block.instructions) {
+        return false;
+    }
+    block.stack_dip = read->stack_dip;
+    block.exit = read->exit;
     return true;
 }
 

@@ -107,6 +107,7 @@ class EmuCpu : public sim::Cpu {
     void enter_block(uint32_t address, uint32_t size);
     const BlockInfo* block_info(uint32_t address, uint32_t size, Isa isa);
     bool read_mips32(BlockInfo& block, const std::vector<uint8_t>& code);
+    bool read_mips16e(BlockInfo& block, const std::vector<uint8_t>& code);
     bool from_mips32_code(uint32_t address, bool store);
     struct Access;
     const Access* find_access(uint32_t address, bool store);

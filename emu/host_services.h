@@ -23,9 +23,10 @@ constexpr uint32_t service_entry(uint32_t offset) { return TRAP_BASE + offset / 
 void install_host_table(uc_engine* uc);
 
 // Runs the service whose code starts at `entry` and sets $v0; the service's
-// `jr $ra` then returns. Returns the time the service takes the CPU (host_cost.h); host_delay's own
-// time is the board's clock moving on. Throws EmuFault when the module hands
-// the host a pointer outside RAM, or calls an address that is no service's entry.
+// `jr $ra` then returns. Returns the time the service takes the CPU
+// (host_cost.h); host_delay's own time is the board's clock moving on. Throws
+// EmuFault when the module hands the host a pointer outside RAM, or calls an
+// address that is no service's entry.
 uint64_t run_host_service(uc_engine* uc, sim::Board& board, uint32_t entry);
 
 // Chip address in RAM (either segment) -> offset into the board's RAM.
