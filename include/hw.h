@@ -12,7 +12,9 @@
 
 #if defined(__mips__)
 
-MIPS32_CODE inline uint32_t reg_read(uint32_t address) { return *reinterpret_cast<volatile uint32_t*>(address); }
+MIPS32_CODE inline uint32_t reg_read(uint32_t address) {
+    return *reinterpret_cast<volatile uint32_t*>(address);
+}
 
 MIPS32_CODE inline void reg_write(uint32_t address, uint32_t value) {
     *reinterpret_cast<volatile uint32_t*>(address) = value;

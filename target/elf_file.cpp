@@ -50,7 +50,8 @@ ElfFile::ElfFile(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {
             for (uint32_t at = 0; at + sizeof(Elf32_Sym) <= s.size; at += sizeof(Elf32_Sym)) {
                 const auto sym = read_at<Elf32_Sym>(bytes_, s.file_offset + at);
                 symbols_.push_back({string_at(bytes_, strings + sym.st_name), sym.st_value, sym.st_size,
-                                    static_cast<uint8_t>(ELF32_ST_TYPE(sym.st_info)), sym.st_shndx, sym.st_other});
+                                    static_cast<uint8_t>(ELF32_ST_TYPE(sym.st_info)), sym.st_shndx,
+                                    sym.st_other});
             }
         }
     }
@@ -112,7 +113,9 @@ uint32_t ElfFile::file_offset_of(uint32_t address, uint32_t bytes) const {
     return s->file_offset + (address - s->address);
 }
 
-uint32_t ElfFile::word(uint32_t address) const { return read_at<uint32_t>(bytes_, file_offset_of(address, 4)); }
+uint32_t ElfFile::word(uint32_t address) const {
+    return read_at<uint32_t>(bytes_, file_offset_of(address, 4));
+}
 
 void ElfFile::set_word(uint32_t address, uint32_t value) {
     std::memcpy(bytes_.data() + file_offset_of(address, 4), &value, 4);

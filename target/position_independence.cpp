@@ -11,11 +11,32 @@ namespace {
 
 constexpr uint32_t OP_J = 2;
 constexpr uint32_t OP_JAL = 3;
-constexpr uint32_t BAL = 0x04110000; // bgezal $zero, offset
-constexpr uint32_t B = 0x10000000;   // beq $zero, $zero, offset
+constexpr uint32_t OP_JALX = 0x1D;
+constexpr uint32_t R_MIPS16_26 = 100; // a MIPS16e jal or jalx (glibc's elf.h leaves it out)
+constexpr uint32_t BAL = 0x04110000;  // bgezal $zero, offset
+constexpr uint32_t B = 0x10000000;    // beq $zero, $zero, offset
+
+// MIPS16e: the first halfword of jal and jalx (bit 10 set: to 32-bit code),
+// and the call that replaces them. A MIPS16e call goes through a register:
+// the extended addiupc puts the callee's address, with the instruction-set
+// bit, PC-relatively into v0 and jalrc calls it. The six bytes are those of
+// the jal or jalx and its delay slot, which the build leaves empty
+// (-fno-delayed-branch) for this.
+constexpr uint16_t M16_JAL_MASK = 0xF800;
+constexpr uint16_t M16_JAL = 0x1800;
+constexpr uint16_t M16_JALX_BIT = 0x0400;
+constexpr uint16_t M16_NOP = 0x6500;
+constexpr uint16_t M16_EXTEND = 0xF000;
+constexpr uint16_t M16_ADDIUPC_V0 = 0x0A00;
+constexpr uint16_t M16_JALRC_V0 = 0xEAC0;
 
 uint32_t opcode(uint32_t insn) { return insn >> 26; }
 bool is_bal(uint32_t insn) { return (insn & 0xFFFF0000) == BAL; }
+bool is_m16_jal(uint16_t first) { return (first & M16_JAL_MASK) == M16_JAL; }
+// Bytes of the MIPS16e instruction that starts with `first`.
+uint32_t m16_length(uint16_t first) {
+    return (first & M16_JAL_MASK) == M16_EXTEND || is_m16_jal(first) ? 4 : 2;
+}
 
 std::string hex(uint32_t v) {
     char text[16];
@@ -52,8 +73,14 @@ class Rewriter {
             case R_MIPS_PC16:
             case R_MIPS_JALR: break;
             case R_MIPS_26: rewrite_call(r.site); break;
+            case R_MIPS16_26: rewrite_m16_call(r.site); break;
             case R_MIPS_HI16: last_hi16[r.symbol] = r.site; break;
-            case R_MIPS_LO16: check_absolute_address(r, last_hi16); break;
+            case R_MIPS_LO16:
+                if (!is_constant(r.symbol)) {
+                    check_absolute_address(r, last_hi16);
+                }
+                break;
+            case R_MIPS_32: check_pool_word(r); break;
             default:
                 problem("relocation type " + std::to_string(r.type) + " at " + where(r.site) +
                         " is not position independent");
@@ -90,6 +117,12 @@ class Rewriter {
     }
 
     void problem(const std::string& text) { problems_.push_back(text); }
+
+    // A symbol the linker script sets to a number, such as a distance
+    // within the image: the same wherever the image runs.
+    bool is_constant(uint32_t symbol) const {
+        return symbol < elf_.symbols().size() && elf_.symbols()[symbol].section == SHN_ABS;
+    }
 
     // The points that getFPC calls return to, and the functions that make them.
     void find_load_offset_points() {
@@ -129,6 +162,46 @@ class Rewriter {
         ++(op == OP_JAL ? summary_.calls : summary_.jumps);
     }
 
+    void rewrite_m16_call(uint32_t site) {
+        const uint16_t first = elf_.halfword(site);
+        if (!is_m16_jal(first)) {
+            problem("R_MIPS16_26 at " + where(site) + " is not a jal or jalx");
+            return;
+        }
+        if (elf_.halfword(site + 4) != M16_NOP) {
+            problem("the call at " + where(site) + " has an instruction in its delay slot");
+            return;
+        }
+        // jal: 00011 x target[20:16] target[25:21], then target[15:0].
+        const uint32_t field = (first & 0x1Fu) << 21 | ((first >> 5) & 0x1Fu) << 16 | elf_.halfword(site + 2);
+        const uint32_t target = ((site + 4) & 0xF0000000) | field << 2;
+        const bool to_mips16 = (first & M16_JALX_BIT) == 0;
+        const int64_t distance = static_cast<int64_t>(target | (to_mips16 ? 1 : 0)) - (site & ~3u);
+        if (distance < INT16_MIN || distance > INT16_MAX) {
+            problem("call at " + where(site) + " to " + where(target) + " is beyond the reach of addiupc");
+            return;
+        }
+        const auto imm = static_cast<uint16_t>(distance);
+        elf_.set_halfword(site, static_cast<uint16_t>(M16_EXTEND | ((imm >> 5) & 0x3F) << 5 | imm >> 11));
+        elf_.set_halfword(site + 2, static_cast<uint16_t>(M16_ADDIUPC_V0 | (imm & 0x1F)));
+        elf_.set_halfword(site + 4, M16_JALRC_V0);
+        rewritten_.insert(site);
+        ++summary_.calls;
+    }
+
+    // A word of a MIPS16e function's constant pool that holds an address:
+    // of code, a function pointer; of data, read without the load offset.
+    void check_pool_word(const Relocation& r) {
+        const uint32_t address = elf_.word(r.site) & ~1u;
+        const Section* s = elf_.section_at(address);
+        if (s != nullptr && is_code(*s)) {
+            problem("absolute code address " + where(address) + " formed at " + where(r.site));
+        } else {
+            problem("constant data at " + hex(address) + " is read through its link-time address at " +
+                    where(r.site) + ", which never takes the load offset");
+        }
+    }
+
     // A lui/low-half pair forms a link-time address: of code only at the
     // return point of getFPC, of constant data only where the load offset is known.
     void check_absolute_address(const Relocation& lo, const std::map<uint32_t, uint32_t>& last_hi16) {
@@ -163,14 +236,40 @@ class Rewriter {
 
     // Verification only: the sites were found through the relocation records.
     void check_no_absolute_jumps_left() {
-        for (const auto& s : elf_.sections()) {
-            if (!is_code(s)) {
+        // A MIPS16e function's constant pools, which GCC brackets with symbols: start -> end.
+        std::map<uint32_t, uint32_t> pool_ends;
+        for (const auto& s : elf_.symbols()) {
+            if (s.name.starts_with("__pend_")) {
+                const std::string pool = "__pool_" + s.name.substr(7);
+                const Symbol* start = elf_.symbol(pool);
+                if (start != nullptr) {
+                    pool_ends[start->value] = s.value;
+                }
+            }
+        }
+        for (const auto& f : elf_.symbols()) {
+            if (f.type != STT_FUNC || f.size == 0 || !in_code(f.section)) {
                 continue;
             }
-            for (uint32_t a = s.address; a + 4 <= s.address + s.size; a += 4) {
-                const uint32_t op = opcode(elf_.word(a));
-                if ((op == OP_J || op == OP_JAL) && !rewritten_.contains(a)) {
-                    problem("absolute jump or call without a relocation record at " + where(a));
+            const uint32_t end = f.value + f.size;
+            for (uint32_t a = f.value; a < end;) {
+                if (f.mips16()) {
+                    const auto pool = pool_ends.find(a);
+                    if (pool != pool_ends.end()) {
+                        a = pool->second;
+                        continue;
+                    }
+                    const uint16_t first = elf_.halfword(a);
+                    if (is_m16_jal(first) && !rewritten_.contains(a)) {
+                        problem("absolute call without a relocation record at " + where(a));
+                    }
+                    a += m16_length(first);
+                } else {
+                    const uint32_t op = opcode(elf_.word(a));
+                    if ((op == OP_J || op == OP_JAL || op == OP_JALX) && !rewritten_.contains(a)) {
+                        problem("absolute jump or call without a relocation record at " + where(a));
+                    }
+                    a += 4;
                 }
             }
         }
