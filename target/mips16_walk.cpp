@@ -1,11 +1,11 @@
+#include "code_walk.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
-
-#include "code_walk.h"
 
 namespace target {
 namespace {
@@ -46,7 +46,7 @@ uint32_t frame_bytes(const Instruction& in) {
     if ((in.op & 0xFF80) == 0x6480) { // save
         const uint32_t low = in.op & 0xF;
         if (in.extend) {
-            return ((((*in.extend >> 4) & 0xF) << 4) | low) * 8;
+            return ((((static_cast<uint32_t>(*in.extend) >> 4) & 0xF) << 4) | low) * 8;
         }
         return low == 0 ? 128 : low * 8;
     }
@@ -97,7 +97,7 @@ void check_within(uint32_t at, uint32_t length, uint32_t end, const std::vector<
     if (into_pool || at + length > end) {
         char text[80];
         std::snprintf(text, sizeof text, "the instruction at 0x%08X runs into %s", at,
-                      into_pool ? "a literal pool" : "the next function");
+                      into_pool ? "a literal pool" : "the end of its function");
         throw std::runtime_error(text);
     }
 }
