@@ -6,15 +6,11 @@
 #include <stdint.h>
 
 #include "cfunctions.h"
+#include "diskio.h"
 #include "host.h"
+#include "sd_protocol.h"
 #include "sdtypes.h"
 #include "state_offsets.h"
-
-// Drives chip select with `code`: PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
-// deselects. The pin number is taken from the option record at every use, so
-// a change between frames takes effect at the next one. No frame of its own:
-// the host's service is its tail call.
-void card_pin(int32_t code);
 
 // Ends a transaction: deselects the card, which lets go of data-out after
 // one more clocked byte.
@@ -38,4 +34,14 @@ constexpr uint32_t NOT_ADDRESSABLE = 0x100;
 // number, the others its byte address. A byte address has 32 bits: on a
 // byte-addressed card a sector from 4 GiB on would wrap onto a low sector of
 // the card, so it is not addressable at all and the card sees nothing.
-uint32_t send_block_cmd(uint8_t cmd, uint32_t sector);
+// Inlined into its two callers: MIPS16e has no tail call, so a function of
+// its own would put a frame under the deepest chain (24 bytes).
+[[gnu::always_inline]] inline uint32_t send_block_cmd(uint8_t cmd, uint32_t sector) {
+    if ((*card_kind_word() & KIND_BLOCK) == 0) {
+        if (sector >= (1u << (32 - BLOCK_SHIFT))) {
+            return NOT_ADDRESSABLE;
+        }
+        sector <<= BLOCK_SHIFT;
+    }
+    return send_cmd(cmd, sector);
+}

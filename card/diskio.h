@@ -7,7 +7,7 @@
 #include "isa.h"
 #include "sdtypes.h"
 
-uint8_t rcv_spi();
+MIPS32_CODE uint8_t rcv_spi();
 MIPS32_CODE uint8_t xmit_spi(uint8_t d);
 uint32_t send_cmd(uint8_t cmd, uint32_t arg);
 // The same for a command byte with bit 7 set: CMD55 first, then the command

@@ -30,9 +30,14 @@ MIPS32_CODE uint8_t xmit_spi(uint8_t d) {
     return static_cast<uint8_t>(take_received());
 }
 
-uint8_t rcv_spi() { return xmit_spi(BUS_IDLE); }
+MIPS32_CODE uint8_t rcv_spi() { return xmit_spi(BUS_IDLE); }
 
-[[gnu::noinline]] void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
+// Drives chip select with `code`: PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
+// deselects. The pin number is taken from the option record at every use, so
+// a change between frames takes effect at the next one. Inlined: MIPS16e has
+// no tail call, so a function of its own would put a frame under the
+// deepest chain (24 bytes).
+[[gnu::always_inline]] inline void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
 
 [[gnu::noinline]] void card_release() {
     card_pin(PIN_DRIVE_HIGH);
@@ -78,14 +83,4 @@ uint32_t send_any_cmd(uint8_t cmd, uint32_t arg) {
         }
     }
     return send_cmd(static_cast<uint8_t>(cmd & ~APP_COMMAND), arg);
-}
-
-uint32_t send_block_cmd(uint8_t cmd, uint32_t sector) {
-    if ((*card_kind_word() & KIND_BLOCK) == 0) {
-        if (sector >= (1u << (32 - BLOCK_SHIFT))) {
-            return NOT_ADDRESSABLE;
-        }
-        sector <<= BLOCK_SHIFT;
-    }
-    return send_cmd(cmd, sector);
 }

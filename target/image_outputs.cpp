@@ -59,8 +59,8 @@ std::string size_report(const ElfFile& elf, const std::vector<uint8_t>& image, c
     out << "image bytes        " << image.size() << "\n";
     out << "code bytes         " << code << "\n";
     out << "read-only data     " << rodata << "\n";
-    out << "calls made bal     " << rewrite.calls << "\n";
-    out << "jumps made b       " << rewrite.jumps << "\n";
+    out << "calls PC-relative  " << rewrite.calls << "\n";
+    out << "jumps PC-relative  " << rewrite.jumps << "\n";
     out << "load offset points " << rewrite.load_offset_points << "\n";
     out << "data via offset    " << rewrite.data_references << "\n";
     if (stack.unbounded.empty()) {

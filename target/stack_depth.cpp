@@ -5,15 +5,15 @@
 #include <cxxabi.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
 
+#include "code_walk.h"
+
 namespace target {
 namespace {
-
-constexpr uint32_t REG_SP = 29;
-constexpr uint32_t REG_RA = 31;
 
 // "_Z8pf_writeP5FATFSPKvjPj" -> "pf_write"; clones keep their suffix.
 std::string function_name(const std::string& symbol) {
@@ -36,52 +36,36 @@ std::string function_name(const std::string& symbol) {
     return text + suffix;
 }
 
-int32_t branch_offset(uint32_t word) { return static_cast<int16_t>(word & 0xFFFF) * 4; }
-
-enum class Flow { None, Branch, Call, HostCall, HostJump, AbsoluteJump };
-
-// What one instruction does to the flow of control.
-Flow classify(uint32_t word) {
-    const uint32_t opcode = word >> 26;
-    const uint32_t rs = (word >> 21) & 31;
-    const uint32_t rt = (word >> 16) & 31;
-    switch (opcode) {
-    case 0: // SPECIAL
-        if ((word & 0x3F) == 9) {
-            return Flow::HostCall; // jalr
-        }
-        if ((word & 0x3F) == 8 && rs != REG_RA) {
-            return Flow::HostJump; // jr through a register other than the return address
-        }
-        return Flow::None;
-    case 1: // REGIMM: bltz, bgez and their likely and linking forms
-        if (rt <= 3) {
-            return Flow::Branch;
-        }
-        if (rt >= 0x10 && rt <= 0x13) {
-            return Flow::Call;
-        }
-        return Flow::None;
-    case 2:
-    case 3: return Flow::AbsoluteJump;
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 0x14:
-    case 0x15:
-    case 0x16:
-    case 0x17: return Flow::Branch;
-    default: return Flow::None;
+// Records where one step of a function's code leads: a host service, a call,
+// or a branch that leaves the function and so is a tail call.
+void add_step(FunctionStack& fn, const Symbol& s, const FlowStep& step,
+              const std::map<uint32_t, size_t>& entries, const std::vector<FunctionStack>& functions) {
+    char where[80];
+    switch (step.flow) {
+    case Flow::HostCall: fn.calls_host = true; return;
+    case Flow::HostJump: fn.jumps_to_host = true; return;
+    case Flow::AbsoluteJump: throw std::runtime_error(fn.name + " keeps an absolute jump");
+    case Flow::Branch:
+    case Flow::Call: break;
     }
-}
-
-// addiu $sp, $sp, -n
-uint32_t frame_bytes(uint32_t word) {
-    const bool adjusts_sp =
-        (word >> 26) == 9 && ((word >> 21) & 31) == REG_SP && ((word >> 16) & 31) == REG_SP;
-    const int16_t imm = static_cast<int16_t>(word & 0xFFFF);
-    return adjusts_sp && imm < 0 ? static_cast<uint32_t>(-imm) : 0;
+    const uint32_t target = step.target & ~1u;
+    if (step.flow == Flow::Branch && target >= s.value && target < s.value + s.size) {
+        return; // within the function
+    }
+    const auto entry = entries.find(target);
+    if (entry == entries.end()) {
+        std::snprintf(where, sizeof where, " branches to 0x%08X, no function's entry", target);
+        throw std::runtime_error(fn.name + where);
+    }
+    if (functions[entry->second].mips16 != ((step.target & 1) != 0)) {
+        std::snprintf(where, sizeof where, " reaches 0x%08X in the other instruction set", target);
+        throw std::runtime_error(fn.name + where);
+    }
+    const CallEdge edge{entry->second, step.flow == Flow::Branch};
+    if (std::none_of(fn.calls.begin(), fn.calls.end(),
+                     [&](const CallEdge& e) { return e.callee == edge.callee && e.tail == edge.tail; })) {
+        fn.calls.push_back(edge);
+    }
 }
 
 class DepthWalk {
@@ -140,7 +124,8 @@ StackReport compute_stack(const ElfFile& elf, uint32_t host_allowance) {
     for (const Symbol& s : elf.symbols()) {
         if (s.type == STT_FUNC && s.size > 0 && s.value >= text->address &&
             s.value < text->address + text->size) {
-            report.functions.push_back({function_name(s.name), s.value, 0, 0, false, false, {}, {}});
+            report.functions.push_back(
+                {function_name(s.name), s.value, s.mips16(), 0, 0, false, false, {}, {}});
         }
     }
     std::sort(report.functions.begin(), report.functions.end(),
@@ -150,39 +135,21 @@ StackReport compute_stack(const ElfFile& elf, uint32_t host_allowance) {
         entries[report.functions[i].address] = i;
     }
 
+    const std::vector<DataRange> pools = literal_pools(elf);
     for (const Symbol& s : elf.symbols()) {
         if (s.type != STT_FUNC || !entries.contains(s.value)) {
             continue;
         }
         FunctionStack& fn = report.functions[entries[s.value]];
-        for (uint32_t at = s.value; at < s.value + s.size; at += 4) {
-            const uint32_t word = elf.word(at);
-            fn.frame += frame_bytes(word);
-            const Flow flow = classify(word);
-            if (flow == Flow::HostCall) {
-                fn.calls_host = true;
-            } else if (flow == Flow::HostJump) {
-                fn.jumps_to_host = true;
-            } else if (flow == Flow::AbsoluteJump) {
-                throw std::runtime_error(fn.name + " keeps an absolute jump");
-            } else if (flow == Flow::Call || flow == Flow::Branch) {
-                const uint32_t target = at + 4 + static_cast<uint32_t>(branch_offset(word));
-                if (flow == Flow::Branch && target >= s.value && target < s.value + s.size) {
-                    continue; // within the function
-                }
-                const auto entry = entries.find(target);
-                if (entry == entries.end()) {
-                    char where[64];
-                    std::snprintf(where, sizeof where, " branches to 0x%08X, no function's entry", target);
-                    throw std::runtime_error(fn.name + where);
-                }
-                const CallEdge edge{entry->second, flow == Flow::Branch};
-                if (std::none_of(fn.calls.begin(), fn.calls.end(), [&](const CallEdge& e) {
-                        return e.callee == edge.callee && e.tail == edge.tail;
-                    })) {
-                    fn.calls.push_back(edge);
-                }
-            }
+        FunctionCode code;
+        try {
+            code = s.mips16() ? walk_mips16(elf, s, pools) : walk_mips32(elf, s);
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error(fn.name + ": " + e.what());
+        }
+        fn.frame = code.frame;
+        for (const FlowStep& step : code.steps) {
+            add_step(fn, s, step, entries, report.functions);
         }
     }
 

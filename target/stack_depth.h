@@ -19,6 +19,7 @@ struct CallEdge {
 struct FunctionStack {
     std::string name; // demangled, without its argument list
     uint32_t address = 0;
+    bool mips16 = false;        // in the MIPS16e instruction set
     uint32_t frame = 0;         // bytes the function moves the stack pointer down by
     uint32_t depth = 0;         // worst case from its entry: its frame and the deepest call below it
     bool calls_host = false;    // calls a host service through a register
@@ -37,10 +38,10 @@ struct StackReport {
     std::string unbounded;             // non-empty when main's depth has no bound
 };
 
-// Decodes every function of the linked, already PC-relative image. A branch
-// out of a function is a tail call and must land on a function's entry; a
-// call through a register is a host service. Recursion leaves the depth
-// unbounded and says where.
+// Decodes every function of the linked, already PC-relative image, each in
+// its own instruction set (code_walk.h). A branch out of a function is a tail
+// call and must land on a function's entry; a call through a register is a
+// host service. Recursion leaves the depth unbounded and says where.
 StackReport compute_stack(const ElfFile& elf, uint32_t host_allowance);
 
 // "main 64 > move_reported 48 > ..." for the report.
