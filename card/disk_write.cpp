@@ -43,7 +43,11 @@ DRESULT send_data(const uint8_t* buff, uint32_t count) {
     return RES_OK;
 }
 
-DRESULT start_block(uint32_t sector) {
+// Inlined into both callers: its frame stood under the growing image's
+// deepest chain (a FAT sector written while a file grows), which it took to
+// the 320-byte budget; inlined, that chain is 16 bytes shorter for 68 bytes
+// of code.
+[[gnu::always_inline]] inline DRESULT start_block(uint32_t sector) {
     const uint32_t res = send_block_cmd(CMD24, sector);
     if (res == NOT_ADDRESSABLE) {
         return RES_PARERR;
