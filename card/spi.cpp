@@ -23,6 +23,13 @@ uint32_t crc7_step(uint32_t crc, uint32_t d) {
     return crc;
 }
 
+// Drives chip select with `code`: PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
+// deselects. The pin number is taken from the option record at every use, so
+// a change between frames takes effect at the next one. Inlined: MIPS16e has
+// no tail call, so a function of its own would put a frame under the
+// deepest chain (24 bytes).
+[[gnu::always_inline]] inline void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
+
 } // namespace
 
 MIPS32_CODE uint8_t xmit_spi(uint8_t d) {
@@ -31,13 +38,6 @@ MIPS32_CODE uint8_t xmit_spi(uint8_t d) {
 }
 
 MIPS32_CODE uint8_t rcv_spi() { return xmit_spi(BUS_IDLE); }
-
-// Drives chip select with `code`: PIN_DRIVE_LOW selects, PIN_DRIVE_HIGH
-// deselects. The pin number is taken from the option record at every use, so
-// a change between frames takes effect at the next one. Inlined: MIPS16e has
-// no tail call, so a function of its own would put a frame under the
-// deepest chain (24 bytes).
-[[gnu::always_inline]] inline void card_pin(int32_t code) { host_pin_write(chip_select_pin(), code); }
 
 [[gnu::noinline]] void card_release() {
     card_pin(PIN_DRIVE_HIGH);
