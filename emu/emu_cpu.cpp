@@ -219,8 +219,7 @@ void EmuCpu::bind(sim::Board& board) {
 
 // A load or store of a block of MIPS32 code.
 struct EmuCpu::Access {
-    uint32_t index; // of the instruction in the block
-    uint32_t at;    // its byte offset in the block
+    uint32_t index; // of the instruction in the block (4 bytes each)
     int base;       // register
     int16_t offset;
     bool store;
@@ -399,9 +398,8 @@ bool EmuCpu::read_mips32(BlockInfo& block, const std::vector<uint8_t>& code) {
         const bool load = (opcode >= 0x20 && opcode <= 0x26) || opcode == 0x30;
         const bool store = (opcode >= 0x28 && opcode <= 0x2B) || opcode == 0x2E || opcode == 0x38;
         if (load || store) {
-            block.accesses.push_back({i, 4 * i, static_cast<int>((w >> 21) & 31),
-                                      static_cast<int16_t>(w & 0xFFFF), store,
-                                      load ? examined_bits(words, i) : 0});
+            block.accesses.push_back({i, static_cast<int>((w >> 21) & 31), static_cast<int16_t>(w & 0xFFFF),
+                                      store, load ? examined_bits(words, i) : 0});
         }
     }
     block.exit = mips32_exit(words);
@@ -441,7 +439,7 @@ bool EmuCpu::from_mips32_code(uint32_t address, bool store) {
 void EmuCpu::read_status(const Access* access) {
     const uint32_t invalid = access != nullptr ? access->examined & spi_->invalid_status_bits() : 0;
     if (invalid != 0) {
-        fault("read of SPI2STAT bit(s) " + status_bits(invalid) + " at " + code_address(access->at) +
+        fault("read of SPI2STAT bit(s) " + status_bits(invalid) + " at " + code_address(4 * access->index) +
               ", which the datasheet calls invalid in " +
               ((board_->spi2con() & SPI2CON_ENHBUF) ? "enhanced" : "standard") + " buffer mode");
         return;
