@@ -6,12 +6,13 @@
 #include <map>
 #include <set>
 
+#include "code_walk.h"
+
 namespace target {
 namespace {
 
 constexpr uint32_t OP_J = 2;
 constexpr uint32_t OP_JAL = 3;
-constexpr uint32_t OP_JALX = 0x1D;
 constexpr uint32_t R_MIPS16_26 = 100; // a MIPS16e jal or jalx (glibc's elf.h leaves it out)
 constexpr uint32_t BAL = 0x04110000;  // bgezal $zero, offset
 constexpr uint32_t B = 0x10000000;    // beq $zero, $zero, offset
@@ -33,10 +34,6 @@ constexpr uint16_t M16_JALRC_V0 = 0xEAC0;
 uint32_t opcode(uint32_t insn) { return insn >> 26; }
 bool is_bal(uint32_t insn) { return (insn & 0xFFFF0000) == BAL; }
 bool is_m16_jal(uint16_t first) { return (first & M16_JAL_MASK) == M16_JAL; }
-// Bytes of the MIPS16e instruction that starts with `first`.
-uint32_t m16_length(uint16_t first) {
-    return (first & M16_JAL_MASK) == M16_EXTEND || is_m16_jal(first) ? 4 : 2;
-}
 
 std::string hex(uint32_t v) {
     char text[16];
@@ -158,7 +155,6 @@ class Rewriter {
         }
         const uint32_t offset = static_cast<uint32_t>(words) & 0xFFFF;
         elf_.set_word(site, (op == OP_JAL ? BAL : B) | offset);
-        rewritten_.insert(site);
         ++(op == OP_JAL ? summary_.calls : summary_.jumps);
     }
 
@@ -185,7 +181,6 @@ class Rewriter {
         elf_.set_halfword(site, static_cast<uint16_t>(M16_EXTEND | ((imm >> 5) & 0x3F) << 5 | imm >> 11));
         elf_.set_halfword(site + 2, static_cast<uint16_t>(M16_ADDIUPC_V0 | (imm & 0x1F)));
         elf_.set_halfword(site + 4, M16_JALRC_V0);
-        rewritten_.insert(site);
         ++summary_.calls;
     }
 
@@ -234,42 +229,18 @@ class Rewriter {
                 std::to_string(r.type) + "): a table of pointers or a jump table");
     }
 
-    // Verification only: the sites were found through the relocation records.
+    // Verification only: the sites were found through the relocation records,
+    // and every one of them now holds a PC-relative form.
     void check_no_absolute_jumps_left() {
-        // A MIPS16e function's constant pools, which GCC brackets with symbols: start -> end.
-        std::map<uint32_t, uint32_t> pool_ends;
-        for (const auto& s : elf_.symbols()) {
-            if (s.name.starts_with("__pend_")) {
-                const std::string pool = "__pool_" + s.name.substr(7);
-                const Symbol* start = elf_.symbol(pool);
-                if (start != nullptr) {
-                    pool_ends[start->value] = s.value;
-                }
-            }
-        }
+        const std::vector<DataRange> pools = literal_pools(elf_);
         for (const auto& f : elf_.symbols()) {
             if (f.type != STT_FUNC || f.size == 0 || !in_code(f.section)) {
                 continue;
             }
-            const uint32_t end = f.value + f.size;
-            for (uint32_t a = f.value; a < end;) {
-                if (f.mips16()) {
-                    const auto pool = pool_ends.find(a);
-                    if (pool != pool_ends.end()) {
-                        a = pool->second;
-                        continue;
-                    }
-                    const uint16_t first = elf_.halfword(a);
-                    if (is_m16_jal(first) && !rewritten_.contains(a)) {
-                        problem("absolute call without a relocation record at " + where(a));
-                    }
-                    a += m16_length(first);
-                } else {
-                    const uint32_t op = opcode(elf_.word(a));
-                    if ((op == OP_J || op == OP_JAL || op == OP_JALX) && !rewritten_.contains(a)) {
-                        problem("absolute jump or call without a relocation record at " + where(a));
-                    }
-                    a += 4;
+            const FunctionCode code = f.mips16() ? walk_mips16(elf_, f, pools) : walk_mips32(elf_, f);
+            for (const FlowStep& step : code.steps) {
+                if (step.flow == Flow::AbsoluteJump) {
+                    problem("absolute jump or call without a relocation record at " + where(step.at));
                 }
             }
         }
@@ -279,7 +250,6 @@ class Rewriter {
     RewriteSummary summary_;
     std::set<uint32_t> return_points_;
     std::set<std::string> offset_takers_;
-    std::set<uint32_t> rewritten_;
     std::vector<std::string> problems_;
 };
 
