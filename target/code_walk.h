@@ -42,5 +42,10 @@ std::vector<DataRange> literal_pools(const ElfFile& elf);
 FunctionCode walk_mips32(const ElfFile& elf, const Symbol& function);
 // Throws when an instruction runs into a literal pool or past the function's end.
 FunctionCode walk_mips16(const ElfFile& elf, const Symbol& function, const std::vector<DataRange>& pools);
+// Either walk, by the function's instruction set.
+FunctionCode walk_function(const ElfFile& elf, const Symbol& function, const std::vector<DataRange>& pools);
+
+// Where any function of the image still has a jal, j or jalx.
+std::vector<uint32_t> absolute_jumps(const ElfFile& elf);
 
 } // namespace target

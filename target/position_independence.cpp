@@ -232,17 +232,8 @@ class Rewriter {
     // Verification only: the sites were found through the relocation records,
     // and every one of them now holds a PC-relative form.
     void check_no_absolute_jumps_left() {
-        const std::vector<DataRange> pools = literal_pools(elf_);
-        for (const auto& f : elf_.symbols()) {
-            if (f.type != STT_FUNC || f.size == 0 || !in_code(f.section)) {
-                continue;
-            }
-            const FunctionCode code = f.mips16() ? walk_mips16(elf_, f, pools) : walk_mips32(elf_, f);
-            for (const FlowStep& step : code.steps) {
-                if (step.flow == Flow::AbsoluteJump) {
-                    problem("absolute jump or call without a relocation record at " + where(step.at));
-                }
-            }
+        for (const uint32_t site : absolute_jumps(elf_)) {
+            problem("absolute jump or call without a relocation record at " + where(site));
         }
     }
 

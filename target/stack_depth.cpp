@@ -143,7 +143,7 @@ StackReport compute_stack(const ElfFile& elf, uint32_t host_allowance) {
         FunctionStack& fn = report.functions[entries[s.value]];
         FunctionCode code;
         try {
-            code = s.mips16() ? walk_mips16(elf, s, pools) : walk_mips32(elf, s);
+            code = walk_function(elf, s, pools);
         } catch (const std::runtime_error& e) {
             throw std::runtime_error(fn.name + ": " + e.what());
         }
