@@ -9,15 +9,10 @@
 
 namespace {
 
-// The commands that name a file or a directory, and so run the bus set-up.
-constexpr uint32_t NAMING_COMMANDS =
-    IMAGE_COMMANDS & ((1u << MODE_OPEN) | (1u << MODE_OPENDIR) | (1u << MODE_LOAD) | (1u << MODE_SAVE) |
-                      (1u << MODE_CREATE) | (1u << MODE_DELETE));
+// The commands of this image that run the bus set-up.
+constexpr uint32_t IMAGE_NAMING_COMMANDS = IMAGE_COMMANDS & NAMING_COMMANDS;
 // The commands whose result the status command reports afterwards.
 constexpr uint32_t REPORTED_COMMANDS = IMAGE_COMMANDS & ~(1u << MODE_STATUS);
-
-// Bit `mode` of a mask of commands; none for a number outside 0 to 31.
-uint32_t command_bit(int32_t mode) { return static_cast<uint32_t>(mode) < 32 ? 1u << mode : 0; }
 
 // The buffer mode may change only while SPI2 is off, and switching it off
 // empties both FIFOs of whatever another user of SPI2 left in them. A byte
@@ -88,7 +83,7 @@ extern "C" void sdcard_main(int32_t* mode, uint8_t* p1, int32_t* p2, int32_t* p3
     if ((bit & REPORTED_COMMANDS) != 0) {
         sb->last_result = FR_OK;
     }
-    if ((bit & NAMING_COMMANDS) != 0) {
+    if ((bit & IMAGE_NAMING_COMMANDS) != 0) {
         build_name(name, p1);
         if (command_number == MODE_LOAD) {
             host_prepare_load();

@@ -24,3 +24,13 @@ constexpr uint32_t IMAGE_COMMANDS =
     (IMAGE_WRITES ? (1u << MODE_WRITE) | (1u << MODE_SAVE) : 0) |
     (IMAGE_GROWS ? (1u << MODE_CREATE) | (1u << MODE_SET_SIZE) | (1u << MODE_APPEND) | (1u << MODE_DELETE)
                  : 0);
+
+// The commands that name a file or a directory: each runs the bus set-up and
+// mounts the card before it looks the name up.
+constexpr uint32_t NAMING_COMMANDS = (1u << MODE_OPEN) | (1u << MODE_OPENDIR) | (1u << MODE_LOAD) |
+                                     (1u << MODE_SAVE) | (1u << MODE_CREATE) | (1u << MODE_DELETE);
+
+// Bit `mode` of a mask of commands; none for a number outside 0 to 31.
+constexpr uint32_t command_bit(int32_t mode) { return static_cast<uint32_t>(mode) < 32 ? 1u << mode : 0; }
+
+constexpr bool names_a_file(int32_t mode) { return (command_bit(mode) & NAMING_COMMANDS) != 0; }

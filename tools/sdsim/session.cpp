@@ -5,6 +5,7 @@
 
 #include "cpu_factory.h"
 #include "fat_listing.h"
+#include "image_features.h"
 #include "sdtypes.h"
 #include "state.h"
 #include "tool_error.h"
@@ -123,9 +124,7 @@ sim::Returned Session::invoke(const sim::Call& call, CallResult& result) {
         }
     }
     // Once, at the first mount, beside whatever the module made of the volume.
-    const bool mounts = call.mode == MODE_OPEN || call.mode == MODE_OPENDIR || call.mode == MODE_LOAD ||
-                        call.mode == MODE_SAVE || call.mode == MODE_CREATE || call.mode == MODE_DELETE;
-    if (mounts && volume_problem_) {
+    if (names_a_file(call.mode) && volume_problem_) {
         console_ << "sdsim: " << image_path_ << ": " << *volume_problem_ << '\n';
         volume_problem_.reset();
     }
@@ -277,13 +276,7 @@ CallResult Session::set_cs(int32_t pin) {
     return result;
 }
 
-CallResult Session::open(const std::string& name) {
-    CallResult result;
-    invoke({MODE_OPEN, name_string(name), 0, 0, 0}, result);
-    warn_long_path(name);
-    note_long_name(name, result);
-    return result;
-}
+CallResult Session::open(const std::string& name) { return named_call(MODE_OPEN, name); }
 
 CallResult Session::read(int32_t pos, int32_t count) {
     if (count > static_cast<int32_t>(max_transfer())) {
@@ -300,17 +293,23 @@ CallResult Session::read(int32_t pos, int32_t count) {
 }
 
 CallResult Session::write(int32_t pos, const std::vector<uint8_t>& data) {
+    CallResult result = send_data(MODE_WRITE, pos, data, "a write");
+    result.wrote = result.wrote && check_write(result.value, static_cast<uint32_t>(data.size()));
+    return result;
+}
+
+// A write or an append: the data as the module takes it, the position (or
+// where the data went) in value, and whether the module had a file to write.
+CallResult Session::send_data(int32_t mode, int32_t pos, const std::vector<uint8_t>& data, const char* what) {
     if (data.size() > max_transfer()) {
-        throw ToolError("a write moves at most " + std::to_string(max_transfer()) + " bytes");
+        throw ToolError(std::string(what) + " moves at most " + std::to_string(max_transfer()) + " bytes");
     }
-    const int32_t count = static_cast<int32_t>(data.size());
-    const std::vector<uint8_t> p1 = sim::data_arg(data);
     CallResult result;
     const bool file_open = open_file_size().has_value();
-    const sim::Returned r = invoke({MODE_WRITE, p1, pos, count, 0}, result);
+    const sim::Returned r =
+        invoke({mode, sim::data_arg(data), pos, static_cast<int32_t>(data.size()), 0}, result);
     result.value = r.p2;
-    result.wrote =
-        file_open && result.messages.empty() && check_write(result.value, static_cast<uint32_t>(count));
+    result.wrote = file_open && result.messages.empty();
     return result;
 }
 
@@ -320,11 +319,7 @@ CallResult Session::opendir(const std::string& name) {
     while (dir.size() > 1 && dir.back() == '/') {
         dir.pop_back();
     }
-    CallResult result;
-    invoke({MODE_OPENDIR, name_string(dir), 0, 0, 0}, result);
-    warn_long_path(dir);
-    note_long_name(dir, result);
-    return result;
+    return named_call(MODE_OPENDIR, dir);
 }
 
 CallResult Session::readdir() {
@@ -337,10 +332,7 @@ CallResult Session::readdir() {
 }
 
 CallResult Session::load(const std::string& name) {
-    CallResult result;
-    invoke({MODE_LOAD, name_string(name), 0, 0, 0}, result);
-    warn_long_path(name);
-    note_long_name(name, result);
+    CallResult result = named_call(MODE_LOAD, name);
     program_given_ = true;
     if (!board_.loaded_programs().empty()) {
         const std::string& text = board_.loaded_programs().back();
@@ -381,18 +373,9 @@ CallResult Session::set_size(int32_t size) {
 }
 
 CallResult Session::append(const std::vector<uint8_t>& data) {
-    if (data.size() > max_transfer()) {
-        throw ToolError("an append moves at most " + std::to_string(max_transfer()) + " bytes");
-    }
-    const int32_t count = static_cast<int32_t>(data.size());
-    const std::vector<uint8_t> p1 = sim::data_arg(data);
-    CallResult result;
-    const bool file_open = open_file_size().has_value();
-    const sim::Returned r = invoke({MODE_APPEND, p1, -1, count, 0}, result);
-    result.value = r.p2;
-    result.wrote = file_open && result.messages.empty();
+    CallResult result = send_data(MODE_APPEND, -1, data, "an append");
     if (result.wrote) {
-        check_append(static_cast<uint32_t>(r.p2), static_cast<uint32_t>(count));
+        check_append(static_cast<uint32_t>(result.value), static_cast<uint32_t>(data.size()));
     }
     return result;
 }

@@ -94,6 +94,7 @@ class Session {
     void note_fault(int32_t mode);
     void check_append(uint32_t old_size, uint32_t count);
     CallResult named_call(int32_t mode, const std::string& name);
+    CallResult send_data(int32_t mode, int32_t pos, const std::vector<uint8_t>& data, const char* what);
     void report_faults();
 
     std::string image_path_;

@@ -164,8 +164,7 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
             a.size() > 1 && a[1] != "-" ? read_file(a[1], "program text") : read_stream(in, "program text");
         prepared.lines = split_lines(text);
     } else if (c == "run") {
-        prepared.script = a[0] == "-" ? read_stream(in, "script") : read_file(a[0], "script");
-        parse_script(prepared.script);
+        prepared.steps = parse_script(a[0] == "-" ? read_stream(in, "script") : read_file(a[0], "script"));
     }
     // Every command but run names a file or directory first.
     if (c != "run" && !a.empty() && a[0].size() > MAX_NAME) {
@@ -175,20 +174,14 @@ PreparedCommand prepare_command(const Options& options, std::istream& in) {
 }
 
 bool writes_image(const Options& options, const PreparedCommand& prepared) {
-    const std::string& c = options.command;
-    if (c == "write" || c == "save" || c == "create" || c == "truncate" || c == "append" || c == "rm") {
+    // The commands that change the card are those that need more than every image has.
+    const auto writes = [](const std::string& word) { return needed_command(word) >= 0; };
+    if (writes(options.command)) {
         return true;
     }
-    if (c != "run") {
-        return false;
-    }
-    for (const ScriptStep& step : parse_script(prepared.script)) {
-        // A call step may be any command, a write among them.
-        if (step.word == "write" || step.word == "save" || step.word == "call") {
-            return true;
-        }
-    }
-    return false;
+    // A call step may be any command, a write among them.
+    return std::any_of(prepared.steps.begin(), prepared.steps.end(),
+                       [&](const ScriptStep& step) { return writes(step.word) || step.word == "call"; });
 }
 
 void run_command(Session& session, const Options& options, const PreparedCommand& prepared,
@@ -196,10 +189,8 @@ void run_command(Session& session, const Options& options, const PreparedCommand
     const std::vector<std::string>& a = options.args;
     const std::string& c = options.command;
     require(session, c);
-    if (c == "run") {
-        for (const ScriptStep& step : parse_script(prepared.script)) {
-            require(session, step.word);
-        }
+    for (const ScriptStep& step : prepared.steps) {
+        require(session, step.word);
     }
     if (c == "ls") {
         list(session, a.empty() ? "" : a[0], options.long_listing, out);
@@ -221,7 +212,7 @@ void run_command(Session& session, const Options& options, const PreparedCommand
         session.save(a[0]);
     } else if (c == "run") {
         session.echo_messages(false); // each call's messages are in its result line
-        run_script(session, parse_script(prepared.script), out);
+        run_script(session, prepared.steps, out);
     } else if (c == "status") {
         ModuleStatus status;
         session.status(status);

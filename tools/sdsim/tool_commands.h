@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "options.h"
+#include "script.h"
 #include "session.h"
 
 namespace sdsim {
@@ -14,7 +15,7 @@ namespace sdsim {
 struct PreparedCommand {
     std::vector<uint8_t> input;     // write: the bytes to write
     std::vector<std::string> lines; // save: the program
-    std::string script;             // run: the script's text
+    std::vector<ScriptStep> steps;  // run: the script, checked whole before anything runs
 };
 PreparedCommand prepare_command(const Options& options, std::istream& in);
 
