@@ -2,29 +2,17 @@
 
 #include "host.h"
 #include "image_features.h"
+#include "messages.h"
 #include "state.h"
 
 namespace {
 
-// One block of text so that a single load offset reaches every message:
-// message n follows the terminators of the n - 1 before it, so the messages
-// stand in FRESULT order, one per code from 1 to LAST_MESSAGE with none left
-// out (the checks after the block hold the build to that). A table of
-// pointers would be constant data holding addresses, which the image may not
-// have.
-#define SDCARD_MESSAGES                                                                                      \
-    "Disk Error\r\n\0"                                                                                       \
-    "Not Ready\r\n\0"                                                                                        \
-    "No File\r\n\0"                                                                                          \
-    "Not Opened\r\n\0"                                                                                       \
-    "Not Enabled\r\n\0"                                                                                      \
-    "No File System\r\n"
+// One block of text so that a single load offset reaches every message
+// (messages.h); the checks after it hold the build to one message per code,
+// in FRESULT order, with none left out. A table of pointers would be constant
+// data holding addresses, which the image may not have.
 #if SDCARD_IMAGE == SDCARD_IMAGE_GROWING
-constexpr char kMessages[] = SDCARD_MESSAGES "\0"
-                                             "Card Full\r\n\0"
-                                             "Directory Full\r\n\0"
-                                             "Access Denied\r\n\0"
-                                             "Invalid Name\r\n";
+constexpr char kMessages[] = SDCARD_MESSAGES SDCARD_GROWING_MESSAGES;
 constexpr uint8_t LAST_MESSAGE = FR_INVALID_NAME;
 #else
 constexpr char kMessages[] = SDCARD_MESSAGES;

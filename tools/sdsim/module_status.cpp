@@ -1,6 +1,9 @@
 #include "module_status.h"
 
+#include <cstring>
 #include <iterator>
+
+#include "messages.h"
 
 namespace sdsim {
 
@@ -10,12 +13,17 @@ constexpr int32_t COMMAND_COUNT = 32;
 
 // What the module prints for a result code, without its line end.
 std::string result_words(int32_t result) {
-    static const char* const messages[] = {
-        "ok",          "Disk Error",     "Not Ready", "No File",        "Not Opened",
-        "Not Enabled", "No File System", "Card Full", "Directory Full", "Access Denied",
-        "Invalid Name"};
-    const bool known = result >= 0 && result < static_cast<int32_t>(std::size(messages));
-    return std::to_string(result) + " (" + (known ? messages[result] : "unknown") + ")";
+    if (result == 0) {
+        return "0 (ok)";
+    }
+    static constexpr char messages[] = SDCARD_MESSAGES SDCARD_GROWING_MESSAGES;
+    const char* text = messages;
+    const char* const end = messages + sizeof messages;
+    for (int32_t skip = result; --skip > 0 && text < end;) {
+        text += std::strlen(text) + 1;
+    }
+    const std::string words = result > 0 && text < end ? std::string(text, std::strlen(text) - 2) : "unknown";
+    return std::to_string(result) + " (" + words + ")";
 }
 
 std::string file_words(const ModuleStatus& s) {
