@@ -13,22 +13,15 @@ namespace {
 
 constexpr size_t SECTOR = 512;
 
-uint32_t get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8u); }
-uint32_t get32(const std::vector<uint8_t>& b, size_t at) { return get16(b, at) | (get16(b, at + 2) << 16u); }
-
 // The first FAT, held in memory and written back over every copy.
 class Fat {
   public:
-    Fat(sim::DiskImage& image, const testsupport::VolumeGeometry& geo, uint32_t copies)
-        : image_(image), geo_(geo), copies_(copies), sectors_(geo.fat_sectors / copies) {
+    Fat(sim::DiskImage& image, const testsupport::VolumeGeometry& geo)
+        : image_(image), geo_(geo), sectors_(geo.fat_sectors / geo.fat_copies) {
         for (uint32_t s = 0; s < sectors_; ++s) {
             const std::vector<uint8_t> data = image.read_sector(geo.fat_start + s);
             bytes_.insert(bytes_.end(), data.begin(), data.end());
         }
-    }
-
-    uint32_t next(uint32_t cluster) const {
-        return geo_.fat_bits == 16 ? get16(bytes_, cluster * 2u) : get32(bytes_, cluster * 4u) & 0x0FFFFFFF;
     }
 
     // `next` 0 ends the chain at `cluster`.
@@ -36,25 +29,13 @@ class Fat {
         if (geo_.fat_bits == 16) {
             testsupport::put16(bytes_, cluster * 2u, next != 0 ? next : 0xFFFF);
         } else { // the top four bits are reserved and kept
-            const uint32_t kept = get32(bytes_, cluster * 4u) & 0xF0000000;
+            const uint32_t kept = testsupport::get32(bytes_, cluster * 4u) & 0xF0000000;
             testsupport::put32(bytes_, cluster * 4u, kept | (next != 0 ? next : 0x0FFFFFFF));
         }
     }
 
-    // The clusters from `first` to the end mark; throws on a chain that leaves the volume or loops.
-    std::vector<uint32_t> chain(uint32_t first) const {
-        std::vector<uint32_t> clusters;
-        for (uint32_t c = first; c < 0x0FFFFFF8 && (geo_.fat_bits == 32 || c < 0xFFF8); c = next(c)) {
-            if (c < 2 || c - 2 >= geo_.clusters || clusters.size() > geo_.clusters) {
-                throw std::runtime_error("interleaving: a chain leaves the volume or loops");
-            }
-            clusters.push_back(c);
-        }
-        return clusters;
-    }
-
     void store() {
-        for (uint32_t copy = 0; copy < copies_; ++copy) {
+        for (uint32_t copy = 0; copy < geo_.fat_copies; ++copy) {
             for (uint32_t s = 0; s < sectors_; ++s) {
                 const auto from = bytes_.begin() + static_cast<std::ptrdiff_t>(s * SECTOR);
                 image_.write_sector(geo_.fat_start + copy * sectors_ + s, {from, from + SECTOR});
@@ -65,7 +46,6 @@ class Fat {
   private:
     sim::DiskImage& image_;
     const testsupport::VolumeGeometry& geo_;
-    uint32_t copies_;
     uint32_t sectors_; // of one copy
     std::vector<uint8_t> bytes_;
 };
@@ -74,57 +54,19 @@ uint32_t first_sector(const testsupport::VolumeGeometry& geo, uint32_t cluster) 
     return geo.data_start + (cluster - 2) * geo.cluster_sectors;
 }
 
-// "FRAG.BIN" as a directory entry spells it.
-std::string entry_name(const std::string& name) {
-    const size_t dot = name.find('.');
-    std::string base = name.substr(0, dot);
-    std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
-    base.resize(8, ' ');
-    extension.resize(3, ' ');
-    return base + extension;
-}
-
-struct DirEntry {
-    uint32_t sector;
-    size_t at;
-};
-
-DirEntry find_in_root(const sim::DiskImage& image, const testsupport::VolumeGeometry& geo, const Fat& fat,
-                      const std::string& name) {
-    std::vector<uint32_t> sectors;
-    if (geo.fat_bits == 32) {
-        for (uint32_t cluster : fat.chain(geo.root_cluster)) {
-            for (uint32_t s = 0; s < geo.cluster_sectors; ++s) {
-                sectors.push_back(first_sector(geo, cluster) + s);
-            }
-        }
-    } else {
-        for (uint32_t s = 0; s < geo.root_sectors; ++s) {
-            sectors.push_back(geo.root_start + s);
-        }
+testsupport::DirectoryEntry file_in_root(const sim::DiskImage& image, const testsupport::VolumeGeometry& geo,
+                                         const std::string& name) {
+    const std::optional<testsupport::DirectoryEntry> entry = testsupport::find_entry(image, geo, "/" + name);
+    if (!entry || entry->directory) {
+        throw std::runtime_error("interleaving: no file " + name + " in the root directory");
     }
-    const std::string wanted = entry_name(name);
-    for (uint32_t sector : sectors) {
-        const std::vector<uint8_t> data = image.read_sector(sector);
-        for (size_t at = 0; at < SECTOR; at += 32) {
-            if (std::equal(wanted.begin(), wanted.end(), data.begin() + static_cast<std::ptrdiff_t>(at)) &&
-                (data[at + 11] & 0x18) == 0) {
-                return {sector, at};
-            }
-        }
-    }
-    throw std::runtime_error("interleaving: no " + name + " in the root directory");
+    return *entry;
 }
 
-uint32_t first_cluster(const sim::DiskImage& image, const DirEntry& entry) {
-    const std::vector<uint8_t> data = image.read_sector(entry.sector);
-    return (get16(data, entry.at + 20) << 16u) | get16(data, entry.at + 26);
-}
-
-void set_first_cluster(sim::DiskImage& image, const DirEntry& entry, uint32_t cluster) {
+void set_first_cluster(sim::DiskImage& image, const testsupport::DirectoryEntry& entry, uint32_t cluster) {
     std::vector<uint8_t> data = image.read_sector(entry.sector);
-    testsupport::put16(data, entry.at + 20, cluster >> 16); // zero on FAT16, as it was
-    testsupport::put16(data, entry.at + 26, cluster);
+    testsupport::put16(data, entry.offset + 20, cluster >> 16); // zero on FAT16, as it was
+    testsupport::put16(data, entry.offset + 26, cluster);
     image.write_sector(entry.sector, data);
 }
 
@@ -157,14 +99,18 @@ void interleave(const std::string& image_path, const std::string& first, const s
     if (!geo || geo->fat_bits == 12) {
         throw std::runtime_error("interleaving: not a FAT16 or FAT32 volume");
     }
-    Fat fat(image, *geo, image.read_sector(geo->boot)[16]);
-    const DirEntry entries[] = {find_in_root(image, *geo, fat, first),
-                                find_in_root(image, *geo, fat, second)};
+    Fat fat(image, *geo);
+    const testsupport::DirectoryEntry entries[] = {file_in_root(image, *geo, first),
+                                                   file_in_root(image, *geo, second)};
     std::vector<uint32_t> chains[2];
     std::vector<std::vector<uint8_t>> data[2];
     std::vector<uint32_t> space;
     for (int f = 0; f < 2; ++f) {
-        chains[f] = fat.chain(first_cluster(image, entries[f]));
+        // Read before anything is re-linked, so the image's FAT still holds every chain.
+        chains[f] = testsupport::chain_clusters(image, *geo, entries[f].first_cluster);
+        if (chains[f].empty()) {
+            throw std::runtime_error("interleaving: " + (f == 0 ? first : second) + " holds no clusters");
+        }
         data[f] = read_clusters(image, *geo, chains[f]);
         space.insert(space.end(), chains[f].begin(), chains[f].end());
     }

@@ -29,7 +29,6 @@ using integrity::Rig;
 using testsupport::pattern;
 
 constexpr uint32_t ENTRY = 32;
-constexpr size_t FAT_COUNT_AT = 16; // in the boot record, which mkfs.fat puts at sector 0
 // An entry of a FAT12 cluster with this number lies across two FAT sectors.
 constexpr uint32_t FAT12_SPLIT_ENTRY = 341;
 
@@ -373,7 +372,7 @@ TEST_P(GrowPowerCut, EveryByteOfEachGrowingCommand) {
             }
             if (*torn == Kind::Fat) {
                 // The other copy holds that sector as it was before, or as the command left it.
-                const uint32_t per_copy = geo_.fat_sectors / base_[FAT_COUNT_AT];
+                const uint32_t per_copy = geo_.fat_sectors / geo_.fat_copies;
                 expect_kept(repaired(sc, (o.torn - geo_.fat_start) / per_copy == 0 ? 2 : 1), sc, true);
                 ++checked;
             }

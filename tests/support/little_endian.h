@@ -1,4 +1,4 @@
-// Little-endian stores for building on-card structures by hand in tests.
+// Little-endian loads and stores for reading on-card structures and building them by hand in tests.
 #pragma once
 
 #include <cstddef>
@@ -6,6 +6,12 @@
 #include <vector>
 
 namespace testsupport {
+
+inline uint32_t get16(const std::vector<uint8_t>& b, size_t at) { return b[at] | (b[at + 1] << 8u); }
+
+inline uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
+    return get16(b, at) | (get16(b, at + 2) << 16u);
+}
 
 inline void put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     b[at] = static_cast<uint8_t>(v);

@@ -4,14 +4,13 @@
 #include <utility>
 #include <vector>
 
+#include "little_endian.h"
+
 namespace testsupport {
 namespace {
 
-uint32_t u16(const std::vector<uint8_t>& s, size_t at) { return s[at] | (s[at + 1] << 8u); }
-uint32_t u32(const std::vector<uint8_t>& s, size_t at) { return u16(s, at) | (u16(s, at + 2) << 16u); }
-
 bool is_boot_record(const std::vector<uint8_t>& s) {
-    return u16(s, 510) == 0xAA55 && ((s[54] == 'F' && s[55] == 'A') || (s[82] == 'F' && s[83] == 'A'));
+    return get16(s, 510) == 0xAA55 && ((s[54] == 'F' && s[55] == 'A') || (s[82] == 'F' && s[83] == 'A'));
 }
 
 std::vector<uint8_t> sector(const sim::DiskImage& image, uint64_t n) {
@@ -50,13 +49,21 @@ std::string dir_name(const std::string& segment) {
     return out;
 }
 
+std::vector<uint32_t> chain_clusters(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first) {
+    std::vector<uint32_t> clusters;
+    std::set<uint32_t> seen;
+    for (uint32_t c = first; c >= 2 && c - 2 < geo.clusters && seen.insert(c).second;
+         c = next_cluster(image, geo, c)) {
+        clusters.push_back(c);
+    }
+    return clusters;
+}
+
 namespace {
 
 std::vector<uint32_t> chain_in_order(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first) {
     std::vector<uint32_t> sectors;
-    std::set<uint32_t> seen;
-    for (uint32_t c = first; c >= 2 && c - 2 < geo.clusters && seen.insert(c).second;
-         c = next_cluster(image, geo, c)) {
+    for (uint32_t c : chain_clusters(image, geo, first)) {
         const uint64_t start = geo.data_start + uint64_t{c - 2} * geo.cluster_sectors;
         for (uint64_t s = start; s < start + geo.cluster_sectors && s <= UINT32_MAX; s++) {
             sectors.push_back(static_cast<uint32_t>(s));
@@ -64,11 +71,6 @@ std::vector<uint32_t> chain_in_order(const sim::DiskImage& image, const VolumeGe
     }
     return sectors;
 }
-
-struct Entry {
-    uint32_t first_cluster;
-    bool directory;
-};
 
 // The sectors of the directory starting at `cluster`; 0 is the root.
 std::vector<uint64_t> directory_sectors(const sim::DiskImage& image, const VolumeGeometry& geo,
@@ -89,8 +91,8 @@ std::vector<uint64_t> directory_sectors(const sim::DiskImage& image, const Volum
 }
 
 // The live, non-volume entry named `name` in the directory starting at `cluster`.
-std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
-                          const std::string& name) {
+std::optional<DirectoryEntry> find(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t cluster,
+                                   const std::string& name) {
     for (uint64_t s : directory_sectors(image, geo, cluster)) {
         const std::vector<uint8_t> data = sector(image, s);
         for (size_t at = 0; at < 512; at += 32) {
@@ -106,8 +108,10 @@ std::optional<Entry> find(const sim::DiskImage& image, const VolumeGeometry& geo
                 stored[0] = static_cast<char>(0xE5);
             }
             if (stored == name) {
-                const uint32_t hi = geo.fat_bits == 32 ? u16(data, at + 20) : 0;
-                return Entry{(hi << 16) | u16(data, at + 26), (data[at + 11] & 0x10) != 0};
+                const uint32_t hi = geo.fat_bits == 32 ? get16(data, at + 20) : 0;
+                // A sector past the image reads as zeros and ends the search above, so `s` fits.
+                return DirectoryEntry{static_cast<uint32_t>(s), at, (hi << 16) | get16(data, at + 26),
+                                      (data[at + 11] & 0x10) != 0};
             }
         }
     }
@@ -134,8 +138,8 @@ void collect_tree(const sim::DiskImage& image, const VolumeGeometry& geo, uint32
             if (data[at] == 0xE5 || data[at] == '.' || (data[at + 11] & 0x08) != 0) {
                 continue;
             }
-            const uint32_t hi = geo.fat_bits == 32 ? u16(data, at + 20) : 0;
-            const uint32_t first = (hi << 16) | u16(data, at + 26);
+            const uint32_t hi = geo.fat_bits == 32 ? get16(data, at + 20) : 0;
+            const uint32_t first = (hi << 16) | get16(data, at + 26);
             if (data[at + 11] & 0x10) {
                 collect_tree(image, geo, first, seen, files, dirs);
             } else {
@@ -155,25 +159,26 @@ std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image) {
     VolumeGeometry geo;
     std::vector<uint8_t> boot = sector(image, 0);
     if (!is_boot_record(boot)) {
-        if (u16(boot, 510) != 0xAA55 || boot[446 + 4] == 0) {
+        if (get16(boot, 510) != 0xAA55 || boot[446 + 4] == 0) {
             return std::nullopt;
         }
-        geo.boot = u32(boot, 446 + 8);
+        geo.boot = get32(boot, 446 + 8);
         boot = sector(image, geo.boot);
         if (!is_boot_record(boot)) {
             return std::nullopt;
         }
     }
     const uint32_t per_cluster = boot[13];
-    const uint32_t reserved = u16(boot, 14);
+    const uint32_t reserved = get16(boot, 14);
     const uint32_t fats = boot[16];
-    const uint32_t root_entries = u16(boot, 17);
-    const uint32_t total = u16(boot, 19) != 0 ? u16(boot, 19) : u32(boot, 32);
-    const uint32_t fat_size = u16(boot, 22) != 0 ? u16(boot, 22) : u32(boot, 36);
+    const uint32_t root_entries = get16(boot, 17);
+    const uint32_t total = get16(boot, 19) != 0 ? get16(boot, 19) : get32(boot, 32);
+    const uint32_t fat_size = get16(boot, 22) != 0 ? get16(boot, 22) : get32(boot, 36);
     if (per_cluster == 0) {
         return std::nullopt;
     }
     geo.cluster_sectors = per_cluster;
+    geo.fat_copies = fats;
     geo.fat_start = geo.boot + reserved;
     geo.fat_sectors = fat_size * fats;
     geo.root_start = geo.fat_start + geo.fat_sectors;
@@ -187,8 +192,8 @@ std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image) {
     geo.fat_bits = geo.clusters < 4085 ? 12 : geo.clusters < 65525 ? 16 : 32;
     if (geo.fat_bits == 32) {
         geo.root_sectors = 0;
-        geo.root_cluster = u32(boot, 44);
-        const uint32_t fsinfo = u16(boot, 48);
+        geo.root_cluster = get32(boot, 44);
+        const uint32_t fsinfo = get16(boot, 48);
         geo.fsinfo = fsinfo != 0 && fsinfo != 0xFFFF ? geo.boot + fsinfo : 0;
     }
     return geo;
@@ -211,7 +216,7 @@ parent_of(const sim::DiskImage& image, const VolumeGeometry& geo, const std::str
         if (slash == std::string::npos) {
             return std::pair{dir, segment};
         }
-        const std::optional<Entry> entry = find(image, geo, dir, segment);
+        const std::optional<DirectoryEntry> entry = find(image, geo, dir, segment);
         if (!entry) {
             return std::nullopt;
         }
@@ -221,14 +226,15 @@ parent_of(const sim::DiskImage& image, const VolumeGeometry& geo, const std::str
     return std::nullopt;
 }
 
+std::optional<DirectoryEntry> find_entry(const sim::DiskImage& image, const VolumeGeometry& geo,
+                                         const std::string& path) {
+    const auto parent = parent_of(image, geo, path);
+    return parent ? find(image, geo, parent->first, parent->second) : std::nullopt;
+}
+
 std::optional<std::set<uint32_t>> file_sectors(const sim::DiskImage& image, const std::string& path) {
     const std::optional<VolumeGeometry> geo = read_geometry(image);
-    if (!geo) {
-        return std::nullopt;
-    }
-    const auto parent = parent_of(image, *geo, path);
-    const std::optional<Entry> entry =
-        parent ? find(image, *geo, parent->first, parent->second) : std::nullopt;
+    const std::optional<DirectoryEntry> entry = geo ? find_entry(image, *geo, path) : std::nullopt;
     if (!entry) {
         return std::nullopt;
     }

@@ -5,10 +5,12 @@
 // Every walk is bounded, so a corrupt image only ever yields a smaller answer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "disk_image.h"
 
@@ -18,6 +20,7 @@ struct VolumeGeometry {
     uint32_t boot = 0;         // sector of the boot record
     uint32_t fat_start = 0;    // first sector of the first FAT
     uint32_t fat_sectors = 0;  // all FATs together
+    uint32_t fat_copies = 0;   // how many FATs those are
     uint32_t root_start = 0;   // fixed root directory (FAT12/16)
     uint32_t root_sectors = 0; // 0 on FAT32
     uint32_t data_start = 0;   // first sector of cluster 2
@@ -40,6 +43,23 @@ std::optional<VolumeGeometry> read_geometry(const sim::DiskImage& image);
 // The sectors of the chain that starts at `first`, followed until an end
 // mark, a cluster outside the volume or a cluster already seen.
 std::set<uint32_t> chain_sectors(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first);
+
+// The clusters of the chain that starts at `first`, in chain order, with the
+// same bounds as chain_sectors.
+std::vector<uint32_t> chain_clusters(const sim::DiskImage& image, const VolumeGeometry& geo, uint32_t first);
+
+// Where a live directory entry lies and the cluster its chain starts at.
+struct DirectoryEntry {
+    uint32_t sector;
+    size_t offset; // in the sector
+    uint32_t first_cluster;
+    bool directory;
+};
+
+// The entry at `path` ("DIR/NAME.TXT", short names), or nothing when a
+// directory on the way or the entry itself is missing.
+std::optional<DirectoryEntry> find_entry(const sim::DiskImage& image, const VolumeGeometry& geo,
+                                         const std::string& path);
 
 // The data sectors of the file at `path` ("DIR/NAME.TXT", short names), or
 // nothing when the volume or the file is not found.
