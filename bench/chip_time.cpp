@@ -101,12 +101,8 @@ int main(int argc, char** argv) {
                     throw std::invalid_argument(std::string("--interrupts ") + e.what());
                 }
             } else if (const auto name = option_value("--card-timing", argc, argv, i)) {
-                const std::optional<sim::CardProfile> profile = sim::card_profile_named(*name);
-                if (!profile) {
-                    throw std::invalid_argument("--card-timing takes fast, typical or slow, not '" + *name +
-                                                "'");
-                }
-                plan.cards = {{sim::card_profile_name(*profile), *profile}};
+                const sim::CardProfile profile = sim::card_timing_option(*name);
+                plan.cards = {{sim::card_profile_name(profile), profile}};
             } else if (const auto threads = option_value("--threads", argc, argv, i)) {
                 plan.threads = static_cast<unsigned>(std::stoul(*threads));
                 if (plan.threads == 0 || plan.threads > 64) {

@@ -1,5 +1,8 @@
 #include "card_timing.h"
 
+#include <stdexcept>
+#include <string>
+
 namespace sim {
 
 CardTiming card_timing(CardProfile profile) {
@@ -29,6 +32,15 @@ std::optional<CardProfile> card_profile_named(std::string_view name) {
         }
     }
     return std::nullopt;
+}
+
+CardProfile card_timing_option(std::string_view text) {
+    const std::optional<CardProfile> profile = card_profile_named(text);
+    if (!profile) {
+        throw std::invalid_argument("--card-timing takes fast, typical or slow, not '" + std::string(text) +
+                                    "'");
+    }
+    return *profile;
 }
 
 } // namespace sim

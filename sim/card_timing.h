@@ -63,5 +63,8 @@ CardTiming card_timing(CardProfile profile);
 const char* card_profile_name(CardProfile profile);
 // "fast", "typical" or "slow"; nothing for any other text.
 std::optional<CardProfile> card_profile_named(std::string_view name);
+// The profile a --card-timing option names; std::invalid_argument with the
+// message a user sees for any other text.
+CardProfile card_timing_option(std::string_view text);
 
 } // namespace sim

@@ -114,14 +114,14 @@ uint8_t SdCard::drive(uint8_t out, bool selected) {
             lost_power_ = true;
             fired();
             // The power goes as the last byte the card lived through ends.
-            settle_busy(last_ps_);
+            busy_tick(BusyEvent::Clock, last_ps_);
             if (stage_ == Stage::Busy) {
                 tear_block(last_ps_);
             }
         }
         return 0xFF;
     }
-    settle_busy(now_ps_);
+    busy_tick(BusyEvent::Clock, now_ps_);
 
     if (!selected) {
         if (was_selected_) {
@@ -134,9 +134,7 @@ uint8_t SdCard::drive(uint8_t out, bool selected) {
                 state_ = State::Native;
             }
         }
-        if (stage_ == Stage::Busy && !timed()) {
-            busy_tick(); // programming goes on whether or not the card is selected
-        }
+        busy_tick(BusyEvent::ByteGone, now_ps_); // programming goes on whether or not the card is selected
         return 0xFF;
     }
 
@@ -191,9 +189,7 @@ void SdCard::on_deselected() {
     if (stage_ == Stage::Busy && !out_.empty()) {
         note(Violation::DeselectedInTransfer, "data response not read");
         out_.clear();
-        if (busy_left_ == 0 && !timed()) {
-            busy_tick();
-        }
+        busy_tick(BusyEvent::ResponseRead, now_ps_);
     }
     out_.clear();
 }
@@ -511,41 +507,34 @@ uint8_t SdCard::busy_byte(uint8_t out) {
     if (!out_.empty()) {
         const uint8_t response = out_.front();
         out_.pop_front();
-        if (busy_left_ == 0 && !timed()) {
-            busy_tick();
-        }
+        busy_tick(BusyEvent::ResponseRead, now_ps_);
         return response;
     }
-    if (!timed()) {
-        busy_tick();
-    }
+    busy_tick(BusyEvent::ByteGone, now_ps_);
     return 0x00;
 }
 
-// On the clock, programming ends at its time whatever is clocked meanwhile.
-void SdCard::settle_busy(uint64_t at_ps) {
-    if (!timed() || stage_ != Stage::Busy) {
+// On the clock, programming ends at its time whatever is clocked meanwhile,
+// and every event looks at the time. Counted in bytes, only the bytes the card
+// lets go by after its data response count, and it ends once none are left
+// and the response has been read; the response read while bytes are left
+// moves nothing.
+void SdCard::busy_tick(BusyEvent event, uint64_t at_ps) {
+    if (stage_ != Stage::Busy) {
+        return;
+    }
+    if (!timed() && (event == BusyEvent::Clock || (event == BusyEvent::ResponseRead && busy_left_ > 0))) {
         return;
     }
     if (config_.faults.busy_forever) {
         fired();
         return;
     }
-    if (at_ps >= busy_until_ps_) {
-        store_block();
-        stage_ = Stage::Command;
-    }
-}
-
-void SdCard::busy_tick() {
-    if (config_.faults.busy_forever) {
-        fired();
-        return;
-    }
-    if (busy_left_ > 0) {
+    if (!timed() && event == BusyEvent::ByteGone && busy_left_ > 0) {
         --busy_left_;
     }
-    if (busy_left_ == 0 && out_.empty()) {
+    const bool over = timed() ? at_ps >= busy_until_ps_ : busy_left_ == 0 && out_.empty();
+    if (over) {
         store_block();
         stage_ = Stage::Command;
     }

@@ -137,7 +137,6 @@ class SdCard : public BusDevice {
     const std::vector<uint32_t>& reads() const { return reads_; } // sectors sent
     bool in_spi_mode() const { return state_ == State::Idle || state_ == State::Ready; }
     bool ready() const { return state_ == State::Ready; }
-    bool checks_crc() const { return crc_on_; } // CMD59 turned CRC checks on
     bool powered() const { return !power_cut(); }
     uint64_t bytes_seen() const { return bytes_seen_; }
     // The bus byte at which a configured fault first changed what the card
@@ -163,7 +162,6 @@ class SdCard : public BusDevice {
     uint8_t drive(uint8_t out, bool selected);
     void fired();
     uint8_t glitched(uint8_t byte, const std::vector<BitFlip>& flips); // as it arrives
-    void settle_busy(uint64_t at_ps);
     void tear_block(uint64_t at_ps);
     void keep_block(const std::vector<uint8_t>& data); // stores it unless the allow-list refuses
     void on_deselected();
@@ -172,7 +170,13 @@ class SdCard : public BusDevice {
     void take_write_data(uint8_t out);
     void release_read();
     uint8_t busy_byte(uint8_t out);
-    void busy_tick();
+    // What moves a card on that is programming a block.
+    enum class BusyEvent {
+        Clock,        // a byte starts on the bus at a later time
+        ResponseRead, // its data response was read or thrown away
+        ByteGone,     // it let a byte go by
+    };
+    void busy_tick(BusyEvent event, uint64_t at_ps);
     void run_command();
     std::vector<uint8_t> answer(uint8_t index, uint32_t arg, bool app, bool crc_ok);
     std::vector<uint8_t> start_up(uint32_t arg);

@@ -51,11 +51,11 @@ uint32_t parse_address(const std::string& text) {
 }
 
 sim::CardProfile parse_card_timing(const std::string& text) {
-    const std::optional<sim::CardProfile> profile = sim::card_profile_named(text);
-    if (!profile) {
-        throw ToolError("--card-timing takes fast, typical or slow, not '" + text + "'");
+    try {
+        return sim::card_timing_option(text);
+    } catch (const std::invalid_argument& e) {
+        throw ToolError(e.what());
     }
-    return *profile;
 }
 
 std::string milliseconds(uint64_t ps) {
